@@ -1,0 +1,113 @@
+#include "table_reader.h"
+
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Keeps the unread bytes and appends what one read gives. Returns false when the read fails.
+bool refill(TableReader& table) {
+  const size_t kept = table.end - table.begin;
+  std::memmove(table.buffer, table.buffer + table.begin, kept);
+  table.begin = 0;
+  table.end = kept;
+  const ssize_t got = read(table.fd, table.buffer + kept, kBlockSize - kept);
+  if (got < 0) {
+    table.failed = true;
+    return false;
+  }
+  if (got == 0) table.atEnd = true;
+  table.end += static_cast<size_t>(got);
+  return true;
+}
+
+// The offset of the record holding text[at], given that text starts a record. Records start
+// after each newline and every 99 bytes along a longer line.
+size_t recordStartBefore(const char* text, size_t at) {
+  const void* newline = memrchr(text, '\n', at);
+  const size_t line = newline ? static_cast<const char*>(newline) - text + 1 : 0;
+  return line + (at - line) / kRecordMax * kRecordMax;
+}
+
+}  // namespace
+
+bool readRecord(TableReader& table, HostRecord& record) {
+  if (table.failed) return false;
+  for (;;) {
+    const char* start = table.buffer + table.begin;
+    const size_t available = table.end - table.begin;
+    const size_t limit = std::min<size_t>(available, kRecordMax);
+    const void* newline = std::memchr(start, '\n', limit);
+    size_t length = 0;
+    if (newline) {
+      length = static_cast<const char*>(newline) - start + 1;
+    } else if (available >= kRecordMax || (table.atEnd && available > 0)) {
+      length = limit;
+    } else if (table.atEnd) {
+      return false;
+    } else if (!refill(table)) {
+      return false;
+    } else {
+      continue;
+    }
+    std::memcpy(record.buffer, start, length);
+    record.buffer[length] = '\0';
+    record.length = static_cast<int>(length);
+    table.begin += length;
+    return true;
+  }
+}
+
+size_t findNeedle(const char* text, size_t size, std::string_view needle) {
+  const size_t n = needle.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Candidates are positions where both the first and the last byte of the needle stand; only
+  // those are compared in full. Sixteen positions are tried at a time.
+  const __m128i first = _mm_set1_epi8(needle.front());
+  const __m128i last = _mm_set1_epi8(needle.back());
+  for (; i + n - 1 + 16 <= size; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + n - 1));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    while (mask != 0) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+      if (n <= 2 || std::memcmp(text + at + 1, needle.data() + 1, n - 2) == 0) return at;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  const void* hit = memmem(text + i, size - i, needle.data(), n);
+  return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : size;
+}
+
+bool skipToCandidate(TableReader& table, std::string_view needle) {
+  if (needle.empty()) return !table.failed;
+  while (!table.failed) {
+    const char* window = table.buffer + table.begin;
+    const size_t available = table.end - table.begin;
+    const size_t hit = findNeedle(window, available, needle);
+    if (hit < available) {
+      table.begin += recordStartBefore(window, hit);
+      return true;
+    }
+    if (table.atEnd) {
+      table.begin = table.end;
+      return false;
+    }
+    // An occurrence may still begin in the last needle.size() - 1 bytes and end in the next
+    // block: keep the records from the one that holds the first of those bytes.
+    const size_t tail = available >= needle.size() ? available - needle.size() + 1 : 0;
+    table.begin += recordStartBefore(window, tail);
+    refill(table);
+  }
+  return false;
+}

@@ -1,0 +1,35 @@
+// Reading a host table record by record through one fixed block buffer.
+#ifndef LOOKUP_TABLE_READER_H_
+#define LOOKUP_TABLE_READER_H_
+
+#include <cstddef>
+#include <string_view>
+
+#include "host_record.h"
+
+inline constexpr size_t kBlockSize = 64 * 1024;
+
+// An open table and the block of it read so far. Records are carved from buffer[begin, end).
+struct TableReader {
+  int fd = -1;
+  size_t begin = 0;
+  size_t end = 0;
+  bool atEnd = false;   // a read yielded no bytes: the file has ended
+  bool failed = false;  // a read failed; nothing more is read
+  char buffer[kBlockSize];
+};
+
+// Reads the next record into record.buffer: the bytes up to and including the first newline,
+// up to the end of the file, or 99 bytes, whichever comes first. Returns false when the file has
+// ended or a read failed.
+bool readRecord(TableReader& table, HostRecord& record);
+
+// Moves past every record that does not contain needle, so that the next readRecord yields the
+// first record that does. Returns false when no record left in the table contains it, or a read
+// failed. An empty needle is in every record.
+bool skipToCandidate(TableReader& table, std::string_view needle);
+
+// The offset of the first occurrence of needle (not empty) in text, or size when there is none.
+size_t findNeedle(const char* text, size_t size, std::string_view needle);
+
+#endif  // LOOKUP_TABLE_READER_H_

@@ -1,0 +1,194 @@
+// End-to-end tests of the built programs: arguments in, bytes and exit status out, nothing on
+// standard error, whatever happens to standard output.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Output { kPipe, kClosed, kFull, kReaderGone };
+
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status;  // exit status, or 128 + signal
+};
+
+std::string drain(int fd) {
+  std::string text;
+  char chunk[4096];
+  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, got);
+  close(fd);
+  return text;
+}
+
+// Runs program with argv {program, args...}, or with an empty argv when withName is false.
+Outcome run(const char* program, const std::vector<std::string>& args, Output output = Output::kPipe,
+        bool withName = true) {
+  std::vector<char*> argv;
+  if (withName) argv.push_back(const_cast<char*>(program));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) std::abort();
+  if (output == Output::kReaderGone) close(out[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);  // the program must protect itself
+    dup2(err[1], 2);
+    if (output == Output::kPipe || output == Output::kReaderGone) dup2(out[1], 1);
+    if (output == Output::kFull) dup2(open("/dev/full", O_WRONLY), 1);
+    if (output == Output::kClosed) close(1);
+    closefrom(3);
+    execv(program, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  Outcome r;
+  r.out = output == Output::kReaderGone ? "" : drain(out[0]);
+  r.err = drain(err[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+void placeTable(const char* path, const std::string& content) {
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  FILE* f = std::fopen(path, "wb");
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+}
+
+void removeTables() {
+  for (const char* path : {HOME_TABLE, CUSTOM_TABLE, PARSE_TABLE}) std::filesystem::remove_all(path);
+}
+
+struct Case {
+  std::vector<std::string> args;
+  std::string out;
+  int status;
+};
+
+void expectRuns(const char* program, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    std::string argv = program;
+    for (const std::string& a : c.args) argv += " '" + a + "'";
+    const Outcome r = run(program, c.args);
+    EXPECT_EQ(r.out, c.out) << argv;
+    EXPECT_EQ(r.status, c.status) << argv;
+    EXPECT_EQ(r.err, "") << argv;
+  }
+}
+
+const char kFiveField[] =
+    "gw 1\tNorth Hub\tab cd\ta=b\tx y\n"
+    "web01\tFront=End\tweb01\t10.0.0.5\tdmz\n"
+    "three\tfields\tonly\n";
+
+TEST(Varnparse, AnswersFromItsOwnTable) {
+  removeTables();
+  placeTable(HOME_TABLE, kFiveField);
+  expectRuns(VARNPARSE_HOME, {
+                                 {{}, "Not enough parameters\n", 0},
+                                 {{"web01"}, "Not enough parameters\n", 0},
+                                 {{"ab cd", "1"}, "gw=1\n", 1},
+                                 {{"ab cd", "2"}, "North Hub\n", 1},
+                                 {{"ab cd", "3"}, "ab cd\n", 1},
+                                 {{"ab cd", "4"}, "a=b\n", 1},
+                                 {{"ab cd", "L"}, "gw 1\tNorth Hub\tab cd\ta=b\tx y\n", 1},
+                                 {{"web01", "2"}, "Front End\n", 1},
+                                 {{"only", "4"}, "\n", 1},
+                                 {{"web01", "5"}, "Illegal Var Number\n", 4},
+                                 {{"web01", "l"}, "Illegal Var Number\n", 4},
+                                 {{"nothere", "1"}, "Not Found\n", 10},
+                                 {{std::string(100000, 'w'), "1"}, "Not Found\n", 10},
+                             });
+  const Outcome empty = run(VARNPARSE_HOME, {}, Output::kPipe, false);
+  EXPECT_EQ(empty.out, "Not enough parameters\n");
+  EXPECT_EQ(empty.status, 0);
+}
+
+TEST(Varnparse, EachBuildReadsOnlyItsOwnPath) {
+  removeTables();
+  placeTable(CUSTOM_TABLE, kFiveField);
+  expectRuns(VARNPARSE_HOME, {{{"web01", "1"}, "", 3}, {{"web01", "9"}, "Illegal Var Number\n", 4}});
+  expectRuns(VARNPARSE_CUSTOM, {{{"web01", "1"}, "web01\n", 1}});
+  removeTables();
+  placeTable(HOME_TABLE, kFiveField);
+  expectRuns(VARNPARSE_CUSTOM, {{{"web01", "1"}, "", 3}, {{"web01", "0"}, "Illegal Var Number\n", 4}});
+}
+
+TEST(Varnparse, DirectoryInPlaceOfTheTableIsNotFound) {
+  removeTables();
+  std::filesystem::create_directories(HOME_TABLE);
+  expectRuns(VARNPARSE_HOME, {{{"web01", "1"}, "Not Found\n", 10}});
+  removeTables();
+}
+
+TEST(Parse, MatchesTheKeyBehindItsPrefix) {
+  removeTables();
+  placeTable(PARSE_TABLE,
+             "n1\tNo Space\t#42\n"
+             "n2\tMore Text\t# 42 x\n"
+             "h1\tEq Form\t#=42\textra field\n"
+             "h2\tSpace Form\t# 42\n"
+             "h3\tSeven\t# 7\n"
+             "long\tThirty Seven\t# kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk\n"
+             "long\tThirty Eight\t# kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk\n");
+  expectRuns(PARSE, {
+                        {{"42", "1"}, "h1\n", 1},
+                        {{"42", "2"}, "Eq Form\n", 1},
+                        {{"42", "3"}, "# 42\n", 1},
+                        {{"42", "4"}, "\n", 1},
+                        {{"42", "L"}, "h1\tEq Form\t#=42\textra field\n", 1},
+                        {{"7", "2"}, "Seven\n", 1},
+                        {{"#42", "1"}, "Not Found\n", 10},
+                        {{"42 x", "1"}, "n2\n", 1},
+                        {{std::string(37, 'k'), "2"}, "Thirty Seven\n", 1},
+                        {{std::string(38, 'k'), "2"}, "Not Found\n", 10},
+                        {{"42", "5"}, "Illegal Var Number\n", 4},
+                    });
+  removeTables();
+  expectRuns(PARSE, {{{"42", "1"}, "", 3}, {{"42", "x"}, "Illegal Var Number\n", 4}});
+}
+
+// Whatever becomes of standard output, every outcome keeps its status and nothing reaches
+// standard error; only "Not Found" reports the failed write, by its status.
+TEST(Programs, KeepTheirStatusWhenOutputFails) {
+  removeTables();
+  placeTable(HOME_TABLE, kFiveField);
+  placeTable(PARSE_TABLE, "h\tHost\t# 1\n");
+  const struct {
+    const char* program;
+    std::vector<std::string> args;
+    int status;
+    int failedStatus;
+  } kOutcomes[] = {
+      {VARNPARSE_HOME, {"web01"}, 0, 0},        {VARNPARSE_HOME, {"web01", "2"}, 1, 1},
+      {VARNPARSE_HOME, {"web01", "L"}, 1, 1},   {VARNPARSE_HOME, {"web01", "7"}, 4, 4},
+      {VARNPARSE_HOME, {"absent", "1"}, 10, 255}, {PARSE, {"1", "1"}, 1, 1},
+      {PARSE, {"2", "1"}, 10, 255},
+  };
+  for (const auto& o : kOutcomes) {
+    for (const Output output : {Output::kClosed, Output::kFull, Output::kReaderGone}) {
+      const Outcome r = run(o.program, o.args, output);
+      EXPECT_EQ(r.status, o.failedStatus) << o.args[0] << " output " << static_cast<int>(output);
+      EXPECT_EQ(r.err, "") << o.args[0] << " output " << static_cast<int>(output);
+    }
+    EXPECT_EQ(run(o.program, o.args).status, o.status) << o.args[0];
+  }
+  removeTables();
+}
+
+}  // namespace

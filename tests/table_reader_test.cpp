@@ -1,0 +1,120 @@
+#include "lookup/table_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+using namespace std::literals;
+
+namespace {
+
+std::vector<std::string> recordsOf(std::string_view table) {
+  ScratchFile file(table);
+  auto reader = std::make_unique<TableReader>();
+  reader->fd = open(file.path().c_str(), O_RDONLY);
+  HostRecord record{};
+  std::vector<std::string> records;
+  while (readRecord(*reader, record)) records.emplace_back(record.buffer, record.length);
+  close(reader->fd);
+  return records;
+}
+
+TEST(ReadRecord, CutsAfterNewlineAtEndOfFileOrAt99Bytes) {
+  const std::string l98(98, 'x'), l99(99, 'y'), l150(150, 'z');
+  const struct {
+    std::string table;
+    std::vector<std::string> records;
+  } kCases[] = {
+      {"", {}},
+      {"\n", {"\n"}},
+      {"a\nb", {"a\n", "b"}},
+      {"a\n\nb\n", {"a\n", "\n", "b\n"}},
+      {l98 + "\n", {l98 + "\n"}},
+      {l99 + "\n", {l99, "\n"}},
+      {l150 + "\n", {l150.substr(0, 99), l150.substr(99) + "\n"}},
+      {l99 + l99, {l99, l99}},
+      {l99 + l99 + "\nq", {l99, l99, "\n", "q"}},
+      // Zero bytes and carriage returns are bytes like others in the count.
+      {"\0\0\n\0"s, {"\0\0\n"s, "\0"s}},
+      {"a\r\nb\r\n", {"a\r\n", "b\r\n"}},
+      {std::string(98, '\0') + "\n\n", {std::string(98, '\0') + "\n", "\n"}},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(recordsOf(c.table), c.records) << show(c.table);
+}
+
+TEST(ReadRecord, CarriesRecordsAcrossBlocks) {
+  // Lines of 1 to 250 bytes make records end at every offset of the block edge.
+  std::string table;
+  std::vector<std::string> expected;
+  for (size_t n = 1; table.size() < 3 * kBlockSize; n = n % 250 + 1) {
+    const std::string line = std::string(n, static_cast<char>('a' + n % 26)) + "\n";
+    for (size_t at = 0; at < line.size(); at += 99) expected.push_back(line.substr(at, 99));
+    table += line;
+  }
+  EXPECT_EQ(recordsOf(table), expected);
+}
+
+TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
+  auto reader = std::make_unique<TableReader>();
+  reader->fd = open("/", O_RDONLY);  // a directory opens but cannot be read
+  ASSERT_GE(reader->fd, 0);
+  HostRecord record{};
+  EXPECT_FALSE(readRecord(*reader, record));
+  EXPECT_FALSE(skipToCandidate(*reader, "x"));
+  close(reader->fd);
+}
+
+TEST(FindNeedle, AgreesWithMemmem) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += static_cast<char>("ab\n="[(i * 7 + i / 5) % 4]);
+  const std::string_view needles[] = {"a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv,
+                                      "ab=ab\n=ab\nb=ab\n"sv};
+  for (const std::string_view needle : needles) {
+    for (size_t from = 0; from < 40; ++from) {
+      for (size_t size = 0; from + size <= text.size(); size += 13) {
+        const char* hay = text.data() + from;
+        const void* hit = memmem(hay, size, needle.data(), needle.size());
+        const size_t expected = hit ? static_cast<const char*>(hit) - hay : size;
+        ASSERT_EQ(findNeedle(hay, size, needle), expected)
+            << show(needle) << " in " << show({hay, size});
+      }
+    }
+  }
+}
+
+// The records left after skipping must be those the plain reader yields, minus ones without the
+// needle.
+TEST(SkipToCandidate, SkipsOnlyRecordsWithoutTheNeedle) {
+  std::string table;
+  for (int i = 0; table.size() < 2 * kBlockSize + 500; ++i) {
+    table += 'h';
+    table += std::to_string(i) + "\tfill\tkey" + std::to_string(i % 997) + "\t";
+    table += std::string(i % 230, 'p') + "\n";
+  }
+  for (const std::string_view needle : {"key996"sv, "key1\t"sv, "pk"sv, "\np"sv, "h1"sv}) {
+    std::vector<std::string> expected;
+    for (const std::string& r : recordsOf(table)) {
+      if (r.find(needle) != std::string::npos) expected.push_back(r);
+    }
+    ScratchFile file(table);
+    auto reader = std::make_unique<TableReader>();
+    reader->fd = open(file.path().c_str(), O_RDONLY);
+    HostRecord record{};
+    std::vector<std::string> got;
+    while (skipToCandidate(*reader, needle) && readRecord(*reader, record)) {
+      const std::string r(record.buffer, record.length);
+      if (r.find(needle) != std::string::npos) got.push_back(r);
+    }
+    close(reader->fd);
+    EXPECT_EQ(got, expected) << show(needle);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#include "test_util.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+ScratchFile::ScratchFile(std::string_view content) {
+  char name[] = "/tmp/lookup-test-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) std::abort();
+  path_ = name;
+  if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) std::abort();
+  close(fd);
+}
+
+ScratchFile::~ScratchFile() { unlink(path_.c_str()); }
+
+LookupResult lookupIn(std::string_view table, int fieldCount, std::string_view prefix,
+                      const std::vector<std::string>& args) {
+  ScratchFile file(table);
+  std::vector<const char*> argv{"lookup"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  const int out = memfd_create("lookup-out", 0);
+  const LookupProfile profile{file.path().c_str(), fieldCount, prefix};
+  LookupResult result;
+  result.status = runLookup(profile, static_cast<int>(argv.size()) - 1, argv.data(), out);
+  const off_t size = lseek(out, 0, SEEK_CUR);
+  result.out.resize(static_cast<size_t>(size));
+  if (pread(out, result.out.data(), result.out.size(), 0) != size) std::abort();
+  close(out);
+  return result;
+}
+
+std::string show(std::string_view bytes) {
+  std::string text = "\"";
+  for (const unsigned char c : bytes) {
+    if (c == '\t') {
+      text += "\\t";
+    } else if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\\' || c == '"') {
+      text += '\\';
+      text += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      text += hex;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text + "\"";
+}

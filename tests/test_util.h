@@ -1,0 +1,37 @@
+// Helpers shared by the tests: scratch files and a lookup run captured in memory.
+#ifndef TESTS_TEST_UTIL_H_
+#define TESTS_TEST_UTIL_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lookup/lookup.h"
+
+// A file in a scratch directory that is removed with it.
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::string_view content);
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct LookupResult {
+  std::string out;
+  int status;
+  bool operator==(const LookupResult&) const = default;
+};
+
+// Runs runLookup on a table holding `table` with argv {program, args...}, output captured.
+LookupResult lookupIn(std::string_view table, int fieldCount, std::string_view prefix,
+                      const std::vector<std::string>& args);
+
+// Printable form of bytes for failure messages: escapes everything outside plain ASCII.
+std::string show(std::string_view bytes);
+
+#endif  // TESTS_TEST_UTIL_H_
