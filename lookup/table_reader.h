@@ -7,7 +7,7 @@
 
 #include "host_record.h"
 
-inline constexpr size_t kBlockSize = 64 * 1024;
+inline constexpr size_t kBlockSize = 128 * 1024;
 
 // An open table and the block of it read so far. Records are carved from buffer[begin, end).
 struct TableReader {
