@@ -1,10 +1,14 @@
 #include "lookup/lookup.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "lookup/table_reader.h"
 #include "test_util.h"
 
 using namespace std::literals;
@@ -172,6 +176,24 @@ TEST(RunLookup, HostileTables) {
   expectCases(std::string(5000, '\0'), 5, "", {{{"k", "1"}, "Not Found\n", 10}});
   expectCases("   \n\t\t\n", 5, "", {{{" ", "1"}, "Not Found\n", 10}, {{"   ", "1"}, "Not Found\n", 10}});
   expectCases("a\tb\t \n", 5, "", {{{" ", "1"}, "a\n", 1}});
+}
+
+// The scan stops at the first match: of a table fed through a pipe, at most one block past the
+// matching record is read.
+TEST(RunLookup, ReadsAtMostOneBlockPastTheMatch) {
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  ASSERT_GE(fcntl(pipeFds[1], F_SETPIPE_SZ, 1 << 20), 1 << 20);
+  std::string table = "a\tb\tkey\td\te\n";
+  while (table.size() < 900 * 1024) table += "a\tb\tkey\tlater\te\n";
+  ASSERT_EQ(write(pipeFds[1], table.data(), table.size()), static_cast<ssize_t>(table.size()));
+  const std::string path = "/proc/self/fd/" + std::to_string(pipeFds[0]);
+  EXPECT_EQ(lookupAt(path, 5, "", {"key", "4"}), (LookupResult{"d\n", 1}));
+  int left = 0;
+  ASSERT_EQ(ioctl(pipeFds[0], FIONREAD, &left), 0);
+  EXPECT_GE(static_cast<size_t>(left), table.size() - kBlockSize);
+  close(pipeFds[0]);
+  close(pipeFds[1]);
 }
 
 }  // namespace

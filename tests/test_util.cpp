@@ -21,11 +21,16 @@ ScratchFile::~ScratchFile() { unlink(path_.c_str()); }
 LookupResult lookupIn(std::string_view table, int fieldCount, std::string_view prefix,
                       const std::vector<std::string>& args) {
   ScratchFile file(table);
+  return lookupAt(file.path(), fieldCount, prefix, args);
+}
+
+LookupResult lookupAt(const std::string& path, int fieldCount, std::string_view prefix,
+                      const std::vector<std::string>& args) {
   std::vector<const char*> argv{"lookup"};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   argv.push_back(nullptr);
   const int out = memfd_create("lookup-out", 0);
-  const LookupProfile profile{file.path().c_str(), fieldCount, prefix};
+  const LookupProfile profile{path.c_str(), fieldCount, prefix};
   LookupResult result;
   result.status = runLookup(profile, static_cast<int>(argv.size()) - 1, argv.data(), out);
   const off_t size = lseek(out, 0, SEEK_CUR);

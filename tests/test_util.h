@@ -27,7 +27,11 @@ struct LookupResult {
   bool operator==(const LookupResult&) const = default;
 };
 
-// Runs runLookup on a table holding `table` with argv {program, args...}, output captured.
+// Runs runLookup on the table at path with argv {program, args...}, output captured.
+LookupResult lookupAt(const std::string& path, int fieldCount, std::string_view prefix,
+                      const std::vector<std::string>& args);
+
+// The same on a scratch table holding `table`.
 LookupResult lookupIn(std::string_view table, int fieldCount, std::string_view prefix,
                       const std::vector<std::string>& args);
 
