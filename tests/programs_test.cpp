@@ -30,9 +30,15 @@ std::string drain(int fd) {
   return text;
 }
 
-// Runs program with argv {program, args...}, or with an empty argv when withName is false.
-Outcome run(const char* program, const std::vector<std::string>& args, Output output = Output::kPipe,
-        bool withName = true) {
+struct Child {
+  pid_t pid;
+  int out;  // read end of its standard output, or -1
+  int err;
+};
+
+// Starts program with argv {program, args...}, or with an empty argv when withName is false.
+Child spawn(const char* program, const std::vector<std::string>& args,
+            Output output = Output::kPipe, bool withName = true) {
   std::vector<char*> argv;
   if (withName) argv.push_back(const_cast<char*>(program));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -53,13 +59,22 @@ Outcome run(const char* program, const std::vector<std::string>& args, Output ou
   }
   close(out[1]);
   close(err[1]);
+  return {pid, output == Output::kReaderGone ? -1 : out[0], err[0]};
+}
+
+Outcome finish(const Child& child) {
   Outcome r;
-  r.out = output == Output::kReaderGone ? "" : drain(out[0]);
-  r.err = drain(err[0]);
+  r.out = child.out < 0 ? "" : drain(child.out);
+  r.err = drain(child.err);
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(child.pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
+}
+
+Outcome run(const char* program, const std::vector<std::string>& args,
+            Output output = Output::kPipe, bool withName = true) {
+  return finish(spawn(program, args, output, withName));
 }
 
 void placeTable(const char* path, const std::string& content) {
@@ -188,6 +203,82 @@ TEST(Programs, KeepTheirStatusWhenOutputFails) {
     }
     EXPECT_EQ(run(o.program, o.args).status, o.status) << o.args[0];
   }
+  removeTables();
+}
+
+std::string numberedTable(int lines) {
+  std::string table;
+  for (int i = 0; i < lines; ++i) {
+    table += "n" + std::to_string(i) + "\tRack " + std::to_string(i % 40) + "\thost" +
+             std::to_string(i) + "\t10.0.0." + std::to_string(i % 256) + "\tz\n";
+  }
+  return table;
+}
+
+TEST(Programs, ManyConcurrentRunsEachGetTheirAnswer) {
+  removeTables();
+  placeTable(HOME_TABLE, numberedTable(20000));
+  std::vector<Child> children;
+  for (int i = 0; i < 200; ++i) {
+    children.push_back(spawn(VARNPARSE_HOME, {"host" + std::to_string(i * 97 + (i % 3 == 0 ? 20000 : 0)), "1"}));
+  }
+  for (int i = 0; i < 200; ++i) {
+    const Outcome r = finish(children[i]);
+    const bool present = i % 3 != 0;
+    EXPECT_EQ(r.out, present ? "n" + std::to_string(i * 97) + "\n" : "Not Found\n") << "run " << i;
+    EXPECT_EQ(r.status, present ? 1 : 10) << "run " << i;
+    EXPECT_EQ(r.err, "") << "run " << i;
+  }
+  removeTables();
+}
+
+// A table emptied, rewritten or replaced while runs read it gives each run either the answer
+// or "Not Found", never a crash or anything else.
+TEST(Programs, TableChangingUnderReaders) {
+  removeTables();
+  const std::string table = numberedTable(100000);
+  const std::string key = "host99990", answer = "n99990\n";
+  placeTable(HOME_TABLE, table);
+  const std::string replacement = std::string(HOME_TABLE) + ".new";
+  for (int round = 0; round < 30; ++round) {
+    std::vector<Child> children;
+    for (int i = 0; i < 4; ++i) children.push_back(spawn(VARNPARSE_HOME, {key, "1"}));
+    switch (round % 3) {
+      case 0:
+        truncate(HOME_TABLE, 0);
+        break;
+      case 1:
+        truncate(HOME_TABLE, static_cast<off_t>(table.size() / 2));
+        break;
+      case 2: {
+        FILE* f = std::fopen(replacement.c_str(), "wb");
+        std::fwrite(table.data(), 1, table.size(), f);
+        std::fclose(f);
+        std::rename(replacement.c_str(), HOME_TABLE);
+        break;
+      }
+    }
+    for (const Child& child : children) {
+      const Outcome r = finish(child);
+      EXPECT_TRUE((r.out == answer && r.status == 1) || (r.out == "Not Found\n" && r.status == 10))
+          << "round " << round << " out " << r.out << " status " << r.status;
+      EXPECT_EQ(r.err, "") << "round " << round;
+    }
+    placeTable(HOME_TABLE, table);
+  }
+  removeTables();
+}
+
+TEST(Programs, HugeTablesEndInNotFound) {
+  removeTables();
+  placeTable(HOME_TABLE, "");
+  ASSERT_EQ(truncate(HOME_TABLE, off_t{1} << 30), 0);  // sparse: a gigabyte of zero bytes
+  expectRuns(VARNPARSE_HOME, {{{"key", "L"}, "Not Found\n", 10}, {{"", "2"}, "Not Found\n", 10}});
+  std::string line(100 << 20, 'k');
+  for (size_t i = 0; i < line.size(); i += 7) line[i] = '\t';
+  placeTable(HOME_TABLE, line);
+  // Fields of six bytes, a tab before each: a key of seven matches none.
+  expectRuns(VARNPARSE_HOME, {{{"kkkkkkk", "L"}, "Not Found\n", 10}, {{"x", "1"}, "Not Found\n", 10}});
   removeTables();
 }
 
