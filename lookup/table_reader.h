@@ -7,7 +7,13 @@
 
 #include "host_record.h"
 
-inline constexpr size_t kBlockSize = 128 * 1024;
+// One read's worth. The fuzzing build makes it small so that short inputs cross block edges.
+#ifndef LOOKUP_BLOCK_SIZE
+#define LOOKUP_BLOCK_SIZE (128 * 1024)
+#endif
+inline constexpr size_t kBlockSize = LOOKUP_BLOCK_SIZE;
+// What a block keeps from the one before: a record cut short, or the start of a key in it.
+static_assert(kBlockSize > kRecordMax + kSlotSize, "a block must hold more than it carries over");
 
 // An open table and the block of it read so far. Records are carved from buffer[begin, end).
 struct TableReader {

@@ -98,4 +98,21 @@ TEST(Property, LookupsAgreeWithThePlainModel) {
   }
 }
 
+// The same across block edges: tables of several blocks, keys from all over them.
+TEST(Property, LookupsAgreeAcrossBlocks) {
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    std::mt19937 rng(seed);
+    std::string table;
+    while (table.size() < 2 * kBlockSize + 1000) table += randomTable(rng);
+    ScratchFile file(table);
+    const std::vector<std::string> records = referenceRecords(file.path());
+    for (int i = 0; i < 40; ++i) {
+      const std::string& record = records[std::uniform_int_distribution<size_t>(0, records.size() - 1)(rng)];
+      const std::string key = referenceParse(record, 5).slots[3];
+      ASSERT_EQ(lookupAt(file.path(), 5, "", {key, "L"}), referenceLookup(records, 5, "", {key, "L"}))
+          << "seed " << seed << " key " << show(key);
+    }
+  }
+}
+
 }  // namespace
