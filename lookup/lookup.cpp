@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "host_record.h"
@@ -35,18 +36,19 @@ Key makeKey(std::string_view prefix, const char* argument) {
   return key;
 }
 
-// A matching record holds the key's longest run without spaces byte for byte (a space of the key
-// may stand as "=" in the table), so records without it are skipped unread. A key too long or of
-// spaces only has no such run, and then every record is parsed.
-std::string_view searchNeedle(const Key& key) {
-  std::string_view text(key.text, key.length);
-  std::string_view best;
-  while (!text.empty()) {
-    const size_t space = text.find(' ');
-    const std::string_view run = text.substr(0, space);
-    if (run.size() > best.size()) best = run;
-    if (space == std::string_view::npos) break;
-    text.remove_prefix(space + 1);
+// A matching record holds the key's longest run without spaces byte for byte (a space of the
+// key may stand as "=" in the table), so records without it are skipped unread. A key too long
+// or of spaces only has no such run, and then every record is parsed.
+KeyPiece searchPiece(const Key& key) {
+  const std::string_view text(key.text, key.length);
+  KeyPiece best;
+  for (size_t start = 0; start < text.size();) {
+    const size_t stop = std::min(text.find(' ', start), text.size());
+    // Of runs as long, the later one: behind a prefix it is the caller's own part of the key.
+    if (stop - start >= best.text.size() && stop > start) {
+      best = {text.substr(start, stop - start), start == 0, stop == text.size()};
+    }
+    start = stop + 1;
   }
   return best;
 }
@@ -109,8 +111,8 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv, i
   if (table.fd < 0) return kStatusNoTable;
 
   HostRecord record{};
-  const std::string_view needle = searchNeedle(key);
-  while (skipToCandidate(table, needle) && readRecord(table, record)) {
+  const KeyPiece piece = searchPiece(key);
+  while (skipToCandidate(table, piece) && readRecord(table, record)) {
     if (parseRecord(record, profile.fieldCount) >= 3 && matches(key, record)) {
       if (lineMode) {
         writeAll(out, record.rawText());

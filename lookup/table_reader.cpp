@@ -37,6 +37,25 @@ size_t recordStartBefore(const char* text, size_t at) {
   return line + (at - line) / kRecordMax * kRecordMax;
 }
 
+bool isSeparator(char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+bool isSpace(char c) { return c == ' ' || c == '='; }
+
+// Whether the occurrence of piece at text[at] can lie in a key field equal to the key; text
+// starts a record and holds size bytes.
+bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piece) {
+  // A key field never starts a record: fields 1 and 2 come before it.
+  if (at == 0) return false;
+  const char before = text[at - 1];
+  if (piece.startsKey ? !isSeparator(before) : !isSpace(before)) return false;
+  const size_t after = at + piece.text.size();
+  if (after == size) return true;  // the next byte is not read yet
+  const char next = text[after];
+  if (!piece.endsKey) return isSpace(next);
+  // The field ends at a separator, at a zero byte, or where its record is cut.
+  return isSeparator(next) || next == '\0' || recordStartBefore(text, after) == after;
+}
+
 }  // namespace
 
 bool readRecord(TableReader& table, HostRecord& record) {
@@ -96,15 +115,19 @@ size_t findNeedle(const char* text, size_t size, std::string_view needle) {
   return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : size;
 }
 
-bool skipToCandidate(TableReader& table, std::string_view needle) {
+bool skipToCandidate(TableReader& table, const KeyPiece& piece) {
+  const std::string_view needle = piece.text;
   if (needle.empty()) return !table.failed;
+  size_t from = 0;  // occurrences before this offset of the window have been looked at
   while (!table.failed) {
     const char* window = table.buffer + table.begin;
     const size_t available = table.end - table.begin;
-    const size_t hit = findNeedle(window, available, needle);
-    if (hit < available) {
-      table.begin += recordStartBefore(window, hit);
-      return true;
+    for (size_t hit; (hit = from + findNeedle(window + from, available - from, needle)) < available;
+         from = hit + 1) {
+      if (fitsKeyField(window, available, hit, piece)) {
+        table.begin += recordStartBefore(window, hit);
+        return true;
+      }
     }
     if (table.atEnd) {
       table.begin = table.end;
@@ -113,7 +136,9 @@ bool skipToCandidate(TableReader& table, std::string_view needle) {
     // An occurrence may still begin in the last needle.size() - 1 bytes and end in the next
     // block: keep the records from the one that holds the first of those bytes.
     const size_t tail = available >= needle.size() ? available - needle.size() + 1 : 0;
-    table.begin += recordStartBefore(window, tail);
+    const size_t kept = recordStartBefore(window, tail);
+    table.begin += kept;
+    from = tail - kept;
     refill(table);
   }
   return false;

@@ -30,10 +30,19 @@ struct TableReader {
 // ended or a read failed.
 bool readRecord(TableReader& table, HostRecord& record);
 
-// Moves past every record that does not contain needle, so that the next readRecord yields the
-// first record that does. Returns false when no record left in the table contains it, or a read
-// failed. An empty needle is in every record.
-bool skipToCandidate(TableReader& table, std::string_view needle);
+// A piece of a key that a record matching the key holds byte for byte, and what stands beside
+// it there: a field separator (or the record's end) on a side where it ends the key, a space or
+// "=" on a side where the key goes on.
+struct KeyPiece {
+  std::string_view text;
+  bool startsKey = true;
+  bool endsKey = true;
+};
+
+// Moves past records that cannot match because piece does not stand in them as it would in a
+// matching key field, so that the next readRecord yields the first record that may. Returns false
+// when no record left in the table may match, or a read failed. An empty piece fits every record.
+bool skipToCandidate(TableReader& table, const KeyPiece& piece);
 
 // The offset of the first occurrence of needle (not empty) in text, or size when there is none.
 size_t findNeedle(const char* text, size_t size, std::string_view needle);

@@ -67,7 +67,7 @@ TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
   ASSERT_GE(reader->fd, 0);
   HostRecord record{};
   EXPECT_FALSE(readRecord(*reader, record));
-  EXPECT_FALSE(skipToCandidate(*reader, "x"));
+  EXPECT_FALSE(skipToCandidate(*reader, KeyPiece{"x"}));
   close(reader->fd);
 }
 
@@ -89,31 +89,45 @@ TEST(FindNeedle, AgreesWithMemmem) {
   }
 }
 
-// The records left after skipping must be those the plain reader yields, minus ones without the
-// needle.
-TEST(SkipToCandidate, SkipsOnlyRecordsWithoutTheNeedle) {
+// Skipping must keep every record whose key field equals the key, across block edges, where the
+// key is found whole, in pieces, or cut by the 99-byte rule.
+TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {
   std::string table;
   for (int i = 0; table.size() < 2 * kBlockSize + 500; ++i) {
     table += 'h';
-    table += std::to_string(i) + "\tfill\tkey" + std::to_string(i % 997) + "\t";
-    table += std::string(i % 230, 'p') + "\n";
+    table += std::to_string(i) + "\tfill\tkey" + std::to_string(i % 997) + (i % 5 ? "\t" : " x\t");
+    table += std::string(i % 230, i % 3 ? 'p' : '=') + "\n";
   }
-  for (const std::string_view needle : {"key996"sv, "key1\t"sv, "pk"sv, "\np"sv, "h1"sv}) {
-    std::vector<std::string> expected;
-    for (const std::string& r : recordsOf(table)) {
-      if (r.find(needle) != std::string::npos) expected.push_back(r);
-    }
+  const struct {
+    std::string key;
+    KeyPiece piece;
+    bool present;
+  } kCases[] = {
+      {"key996", {"key996", true, true}, true},
+      {"key1", {"key1", true, true}, true},
+      {"key15 x", {"key15", true, false}, true},
+      {"key10 x", {"x", false, true}, true},
+      {"fill", {"fill", true, true}, false},
+      {"pp", {"pp", true, true}, false},
+      {"=", {"=", true, true}, false},
+  };
+  for (const auto& c : kCases) {
+    const auto matchesOf = [&c](bool skip, const std::string& path) {
+      auto reader = std::make_unique<TableReader>();
+      reader->fd = open(path.c_str(), O_RDONLY);
+      HostRecord record{};
+      std::vector<std::string> found;
+      while ((!skip || skipToCandidate(*reader, c.piece)) && readRecord(*reader, record)) {
+        const std::string raw(record.buffer, record.length);
+        if (parseRecord(record, 5) >= 3 && record.slot(3) == c.key) found.push_back(raw);
+      }
+      close(reader->fd);
+      return found;
+    };
     ScratchFile file(table);
-    auto reader = std::make_unique<TableReader>();
-    reader->fd = open(file.path().c_str(), O_RDONLY);
-    HostRecord record{};
-    std::vector<std::string> got;
-    while (skipToCandidate(*reader, needle) && readRecord(*reader, record)) {
-      const std::string r(record.buffer, record.length);
-      if (r.find(needle) != std::string::npos) got.push_back(r);
-    }
-    close(reader->fd);
-    EXPECT_EQ(got, expected) << show(needle);
+    const std::vector<std::string> expected = matchesOf(false, file.path());
+    EXPECT_EQ(matchesOf(true, file.path()), expected) << show(c.key);
+    EXPECT_EQ(!expected.empty(), c.present) << show(c.key);
   }
 }
 
