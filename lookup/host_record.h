@@ -4,10 +4,10 @@
 
 #include <string_view>
 
-inline constexpr int kRecordMax = 99;   // a read takes at most this many bytes
+inline constexpr int kRecordMax = 99;  // a read takes at most this many bytes
 inline constexpr int kBufferSize = 200;
-inline constexpr int kSlotCount = 8;    // slots 0 to 7, indexed by field number
-inline constexpr int kSlotSize = 40;    // 39 bytes of text and a terminating zero byte
+inline constexpr int kSlotCount = 8;      // slots 0 to 7, indexed by field number
+inline constexpr int kSlotSize = 40;      // 39 bytes of text and a terminating zero byte
 inline constexpr int kMaxFieldCount = 5;  // slots 1 to 5 take fields; 0, 6 and 7 stay unused
 
 // The working state of one run's reading: one instance is overwritten record by record.

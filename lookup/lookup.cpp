@@ -54,7 +54,8 @@ KeyPiece searchPiece(const Key& key) {
 }
 
 bool matches(const Key& key, const HostRecord& record) {
-  return !key.tooLong && !record.overLong[3] && record.slot(3) == std::string_view(key.text, key.length);
+  return !key.tooLong && !record.overLong[3] &&
+         record.slot(3) == std::string_view(key.text, key.length);
 }
 
 // Writes all of text; false when a write fails. A reader that has gone must not kill the run,

@@ -18,7 +18,7 @@ inline constexpr int kStatusUsage = 0;
 inline constexpr int kStatusFound = 1;
 inline constexpr int kStatusNoTable = 3;
 inline constexpr int kStatusBadSelector = 4;
-inline constexpr int kStatusNotFound = 10;       // "Not Found" was written whole
+inline constexpr int kStatusNotFound = 10;         // "Not Found" was written whole
 inline constexpr int kStatusNotFoundUnsaid = 255;  // writing "Not Found" failed
 
 // Looks up argv[1] with the selector argv[2] ("L" or a var number 1 to 4) in the profile's table,

@@ -128,8 +128,8 @@ TEST(RunLookup, KeyLengthLimit) {
 
 TEST(RunLookup, LongLinesMatchPieceByPiece) {
   // The second record of a long line starts at its byte 99 and has fields of its own.
-  const std::string line = "a\tb\t" + std::string(89, 'h') + "\t" + std::string(7, 'p') +
-                           "\tx\tkey\tz\n";
+  const std::string line =
+      "a\tb\t" + std::string(89, 'h') + "\t" + std::string(7, 'p') + "\tx\tkey\tz\n";
   ASSERT_EQ(line.substr(99), "pp\tx\tkey\tz\n");
   expectCases(line, 5, "",
               {
@@ -174,7 +174,8 @@ TEST(RunLookup, HostileTables) {
               });
   expectCases("", 5, "", {{{"k", "1"}, "Not Found\n", 10}});
   expectCases(std::string(5000, '\0'), 5, "", {{{"k", "1"}, "Not Found\n", 10}});
-  expectCases("   \n\t\t\n", 5, "", {{{" ", "1"}, "Not Found\n", 10}, {{"   ", "1"}, "Not Found\n", 10}});
+  expectCases("   \n\t\t\n", 5, "",
+              {{{" ", "1"}, "Not Found\n", 10}, {{"   ", "1"}, "Not Found\n", 10}});
   expectCases("a\tb\t \n", 5, "", {{{" ", "1"}, "a\n", 1}});
 }
 

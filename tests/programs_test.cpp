@@ -86,7 +86,8 @@ void placeTable(const char* path, const std::string& content) {
 }
 
 void removeTables() {
-  for (const char* path : {HOME_TABLE, CUSTOM_TABLE, PARSE_TABLE}) std::filesystem::remove_all(path);
+  for (const char* path : {HOME_TABLE, CUSTOM_TABLE, PARSE_TABLE})
+    std::filesystem::remove_all(path);
 }
 
 struct Case {
@@ -137,11 +138,13 @@ TEST(Varnparse, AnswersFromItsOwnTable) {
 TEST(Varnparse, EachBuildReadsOnlyItsOwnPath) {
   removeTables();
   placeTable(CUSTOM_TABLE, kFiveField);
-  expectRuns(VARNPARSE_HOME, {{{"web01", "1"}, "", 3}, {{"web01", "9"}, "Illegal Var Number\n", 4}});
+  expectRuns(VARNPARSE_HOME,
+             {{{"web01", "1"}, "", 3}, {{"web01", "9"}, "Illegal Var Number\n", 4}});
   expectRuns(VARNPARSE_CUSTOM, {{{"web01", "1"}, "web01\n", 1}});
   removeTables();
   placeTable(HOME_TABLE, kFiveField);
-  expectRuns(VARNPARSE_CUSTOM, {{{"web01", "1"}, "", 3}, {{"web01", "0"}, "Illegal Var Number\n", 4}});
+  expectRuns(VARNPARSE_CUSTOM,
+             {{{"web01", "1"}, "", 3}, {{"web01", "0"}, "Illegal Var Number\n", 4}});
 }
 
 TEST(Varnparse, DirectoryInPlaceOfTheTableIsNotFound) {
@@ -190,9 +193,12 @@ TEST(Programs, KeepTheirStatusWhenOutputFails) {
     int status;
     int failedStatus;
   } kOutcomes[] = {
-      {VARNPARSE_HOME, {"web01"}, 0, 0},        {VARNPARSE_HOME, {"web01", "2"}, 1, 1},
-      {VARNPARSE_HOME, {"web01", "L"}, 1, 1},   {VARNPARSE_HOME, {"web01", "7"}, 4, 4},
-      {VARNPARSE_HOME, {"absent", "1"}, 10, 255}, {PARSE, {"1", "1"}, 1, 1},
+      {VARNPARSE_HOME, {"web01"}, 0, 0},
+      {VARNPARSE_HOME, {"web01", "2"}, 1, 1},
+      {VARNPARSE_HOME, {"web01", "L"}, 1, 1},
+      {VARNPARSE_HOME, {"web01", "7"}, 4, 4},
+      {VARNPARSE_HOME, {"absent", "1"}, 10, 255},
+      {PARSE, {"1", "1"}, 1, 1},
       {PARSE, {"2", "1"}, 10, 255},
   };
   for (const auto& o : kOutcomes) {
@@ -220,7 +226,8 @@ TEST(Programs, ManyConcurrentRunsEachGetTheirAnswer) {
   placeTable(HOME_TABLE, numberedTable(20000));
   std::vector<Child> children;
   for (int i = 0; i < 200; ++i) {
-    children.push_back(spawn(VARNPARSE_HOME, {"host" + std::to_string(i * 97 + (i % 3 == 0 ? 20000 : 0)), "1"}));
+    children.push_back(
+        spawn(VARNPARSE_HOME, {"host" + std::to_string(i * 97 + (i % 3 == 0 ? 20000 : 0)), "1"}));
   }
   for (int i = 0; i < 200; ++i) {
     const Outcome r = finish(children[i]);
@@ -278,7 +285,8 @@ TEST(Programs, HugeTablesEndInNotFound) {
   for (size_t i = 0; i < line.size(); i += 7) line[i] = '\t';
   placeTable(HOME_TABLE, line);
   // Fields of six bytes, a tab before each: a key of seven matches none.
-  expectRuns(VARNPARSE_HOME, {{{"kkkkkkk", "L"}, "Not Found\n", 10}, {{"x", "1"}, "Not Found\n", 10}});
+  expectRuns(VARNPARSE_HOME,
+             {{{"kkkkkkk", "L"}, "Not Found\n", 10}, {{"x", "1"}, "Not Found\n", 10}});
   removeTables();
 }
 

@@ -25,7 +25,7 @@ std::string randomTable(std::mt19937& rng) {
   const int lines = std::uniform_int_distribution<int>(0, 12)(rng);
   for (int l = 0; l < lines; ++l) {
     const int shape = std::uniform_int_distribution<int>(0, 9)(rng);
-    int length = shape < 6 ? std::uniform_int_distribution<int>(0, 30)(rng)
+    int length = shape < 6   ? std::uniform_int_distribution<int>(0, 30)(rng)
                  : shape < 9 ? std::uniform_int_distribution<int>(95, 102)(rng)
                              : std::uniform_int_distribution<int>(150, 400)(rng);
     for (int i = 0; i < length; ++i) {
@@ -91,8 +91,8 @@ TEST(Property, LookupsAgreeWithThePlainModel) {
       for (const auto& [fieldCount, prefix] : {std::pair{5, ""}, std::pair{3, "# "}}) {
         ASSERT_EQ(lookupAt(file.path(), fieldCount, prefix, {key, selector}),
                   referenceLookup(records, fieldCount, prefix, {key, selector}))
-            << "seed " << seed << " key " << show(key) << " selector " << selector
-            << " fieldCount " << fieldCount << " table " << show(table);
+            << "seed " << seed << " key " << show(key) << " selector " << selector << " fieldCount "
+            << fieldCount << " table " << show(table);
       }
     }
   }
@@ -107,9 +107,11 @@ TEST(Property, LookupsAgreeAcrossBlocks) {
     ScratchFile file(table);
     const std::vector<std::string> records = referenceRecords(file.path());
     for (int i = 0; i < 40; ++i) {
-      const std::string& record = records[std::uniform_int_distribution<size_t>(0, records.size() - 1)(rng)];
+      const std::string& record =
+          records[std::uniform_int_distribution<size_t>(0, records.size() - 1)(rng)];
       const std::string key = referenceParse(record, 5).slots[3];
-      ASSERT_EQ(lookupAt(file.path(), 5, "", {key, "L"}), referenceLookup(records, 5, "", {key, "L"}))
+      ASSERT_EQ(lookupAt(file.path(), 5, "", {key, "L"}),
+                referenceLookup(records, 5, "", {key, "L"}))
           << "seed " << seed << " key " << show(key);
     }
   }

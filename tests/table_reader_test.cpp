@@ -74,8 +74,8 @@ TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
 TEST(FindNeedle, AgreesWithMemmem) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += static_cast<char>("ab\n="[(i * 7 + i / 5) % 4]);
-  const std::string_view needles[] = {"a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv,
-                                      "ab=ab\n=ab\nb=ab\n"sv};
+  const std::string_view needles[] = {
+      "a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv};
   for (const std::string_view needle : needles) {
     for (size_t from = 0; from < 40; ++from) {
       for (size_t size = 0; from + size <= text.size(); size += 13) {
@@ -103,12 +103,9 @@ TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {
     KeyPiece piece;
     bool present;
   } kCases[] = {
-      {"key996", {"key996", true, true}, true},
-      {"key1", {"key1", true, true}, true},
-      {"key15 x", {"key15", true, false}, true},
-      {"key10 x", {"x", false, true}, true},
-      {"fill", {"fill", true, true}, false},
-      {"pp", {"pp", true, true}, false},
+      {"key996", {"key996", true, true}, true},  {"key1", {"key1", true, true}, true},
+      {"key15 x", {"key15", true, false}, true}, {"key10 x", {"x", false, true}, true},
+      {"fill", {"fill", true, true}, false},     {"pp", {"pp", true, true}, false},
       {"=", {"=", true, true}, false},
   };
   for (const auto& c : kCases) {

@@ -12,7 +12,8 @@ ScratchFile::ScratchFile(std::string_view content) {
   const int fd = mkstemp(name);
   if (fd < 0) std::abort();
   path_ = name;
-  if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) std::abort();
+  if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+    std::abort();
   close(fd);
 }
 
