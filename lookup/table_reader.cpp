@@ -13,8 +13,9 @@
 
 namespace {
 
-// Keeps the unread bytes and appends what one read gives. Returns false when the read fails.
-bool refill(TableReader& table) {
+// Keeps the unread bytes and appends what one read gives, noting the end of the file or a failed
+// read.
+void refill(TableReader& table) {
   const size_t kept = table.end - table.begin;
   std::memmove(table.buffer, table.buffer + table.begin, kept);
   table.begin = 0;
@@ -22,11 +23,10 @@ bool refill(TableReader& table) {
   const ssize_t got = read(table.fd, table.buffer + kept, kBlockSize - kept);
   if (got < 0) {
     table.failed = true;
-    return false;
+    return;
   }
   if (got == 0) table.atEnd = true;
   table.end += static_cast<size_t>(got);
-  return true;
 }
 
 // The offset of the record holding text[at], given that text starts a record. Records start
@@ -59,30 +59,29 @@ bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piec
 }  // namespace
 
 bool readRecord(TableReader& table, HostRecord& record) {
-  if (table.failed) return false;
+  const char* start = nullptr;
+  size_t length = 0;
   for (;;) {
-    const char* start = table.buffer + table.begin;
+    if (table.failed) return false;
+    start = table.buffer + table.begin;
     const size_t available = table.end - table.begin;
     const size_t limit = std::min<size_t>(available, kRecordMax);
-    const void* newline = std::memchr(start, '\n', limit);
-    size_t length = 0;
-    if (newline) {
+    if (const void* newline = std::memchr(start, '\n', limit)) {
       length = static_cast<const char*>(newline) - start + 1;
-    } else if (available >= kRecordMax || (table.atEnd && available > 0)) {
-      length = limit;
-    } else if (table.atEnd) {
-      return false;
-    } else if (!refill(table)) {
-      return false;
-    } else {
-      continue;
+      break;
     }
-    std::memcpy(record.buffer, start, length);
-    record.buffer[length] = '\0';
-    record.length = static_cast<int>(length);
-    table.begin += length;
-    return true;
+    if (available >= kRecordMax || table.atEnd) {
+      length = limit;
+      break;
+    }
+    refill(table);
   }
+  if (length == 0) return false;  // the file has ended
+  std::memcpy(record.buffer, start, length);
+  record.buffer[length] = '\0';
+  record.length = static_cast<int>(length);
+  table.begin += length;
+  return true;
 }
 
 size_t findNeedle(const char* text, size_t size, std::string_view needle) {
