@@ -17,13 +17,7 @@ namespace {
 
 std::vector<std::string> recordsOf(std::string_view table) {
   ScratchFile file(table);
-  auto reader = std::make_unique<TableReader>();
-  reader->fd = open(file.path().c_str(), O_RDONLY);
-  HostRecord record{};
-  std::vector<std::string> records;
-  while (readRecord(*reader, record)) records.emplace_back(record.buffer, record.length);
-  close(reader->fd);
-  return records;
+  return recordsAt(file.path());
 }
 
 TEST(ReadRecord, CutsAfterNewlineAtEndOfFileOrAt99Bytes) {

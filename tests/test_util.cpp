@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+
+#include "lookup/table_reader.h"
 
 ScratchFile::ScratchFile(std::string_view content) {
   char name[] = "/tmp/lookup-test-XXXXXX";
@@ -39,6 +42,16 @@ LookupResult lookupAt(const std::string& path, int fieldCount, std::string_view 
   if (pread(out, result.out.data(), result.out.size(), 0) != size) std::abort();
   close(out);
   return result;
+}
+
+std::vector<std::string> recordsAt(const std::string& path) {
+  auto reader = std::make_unique<TableReader>();
+  reader->fd = open(path.c_str(), O_RDONLY);
+  HostRecord record{};
+  std::vector<std::string> records;
+  while (readRecord(*reader, record)) records.emplace_back(record.buffer, record.length);
+  close(reader->fd);
+  return records;
 }
 
 std::string show(std::string_view bytes) {

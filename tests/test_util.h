@@ -35,6 +35,9 @@ LookupResult lookupAt(const std::string& path, int fieldCount, std::string_view 
 LookupResult lookupIn(std::string_view table, int fieldCount, std::string_view prefix,
                       const std::vector<std::string>& args);
 
+// The records the engine's reader yields from the file at path, in order.
+std::vector<std::string> recordsAt(const std::string& path);
+
 // Printable form of bytes for failure messages: escapes everything outside plain ASCII.
 std::string show(std::string_view bytes);
 
