@@ -4,9 +4,6 @@
 
 namespace {
 
-// Field separators once spaces have been protected; a space would count too, but none is left.
-bool isSeparator(char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 void restoreSpaces(char* slot, int length) {
   for (int i = 0; i < length; ++i) {
     if (slot[i] == '=') slot[i] = ' ';
@@ -39,10 +36,10 @@ int parseRecord(HostRecord& record, int fieldCount) {
   int taken = 0;
   int i = 0;
   while (taken < wanted) {
-    while (i < usable && isSeparator(text[i])) ++i;
+    while (i < usable && isFieldSeparator(text[i])) ++i;
     if (i == usable) break;
     const int start = i;
-    while (i < usable && !isSeparator(text[i])) ++i;
+    while (i < usable && !isFieldSeparator(text[i])) ++i;
     const int length = i - start;
     const int stored = length < kSlotSize ? length : kSlotSize - 1;
     ++taken;

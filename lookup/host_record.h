@@ -25,6 +25,12 @@ struct HostRecord {
   std::string_view rawText() const { return {raw, static_cast<size_t>(rawLength)}; }
 };
 
+// Whether c separates fields: tab, newline, vertical tab, form feed, carriage return. A space
+// would too, but by the split every space has become "=".
+inline bool isFieldSeparator(char c) {
+  return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // Splits the record in buffer[0, length) into fields 1 to fieldCount (5 or 3): copies it to raw,
 // turns spaces into "=", splits at tabs, newlines, vertical tabs, form feeds and carriage
 // returns, and turns "=" back into spaces in slots 2 and 3. Slots 1 to 5 are emptied first; a

@@ -37,8 +37,6 @@ size_t recordStartBefore(const char* text, size_t at) {
   return line + (at - line) / kRecordMax * kRecordMax;
 }
 
-bool isSeparator(char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 bool isSpace(char c) { return c == ' ' || c == '='; }
 
 // Whether the occurrence of piece at text[at] can lie in a key field equal to the key; text
@@ -47,13 +45,13 @@ bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piec
   // A key field never starts a record: fields 1 and 2 come before it.
   if (at == 0) return false;
   const char before = text[at - 1];
-  if (piece.startsKey ? !isSeparator(before) : !isSpace(before)) return false;
+  if (piece.startsKey ? !isFieldSeparator(before) : !isSpace(before)) return false;
   const size_t after = at + piece.text.size();
   if (after == size) return true;  // the next byte is not read yet
   const char next = text[after];
   if (!piece.endsKey) return isSpace(next);
   // The field ends at a separator, at a zero byte, or where its record is cut.
-  return isSeparator(next) || next == '\0' || recordStartBefore(text, after) == after;
+  return isFieldSeparator(next) || next == '\0' || recordStartBefore(text, after) == after;
 }
 
 }  // namespace
