@@ -46,7 +46,7 @@ KeyPiece searchPiece(const Key& key) {
     const size_t stop = std::min(text.find(' ', start), text.size());
     // Of runs as long, the later one: behind a prefix it is the caller's own part of the key.
     if (stop - start >= best.text.size() && stop > start) {
-      best = {text.substr(start, stop - start), start == 0, stop == text.size()};
+      best = {text.substr(start, stop - start), start, stop == text.size()};
     }
     start = stop + 1;
   }

@@ -37,21 +37,40 @@ size_t recordStartBefore(const char* text, size_t at) {
   return line + (at - line) / kRecordMax * kRecordMax;
 }
 
+// A space of the key, as the table may write it.
 bool isSpace(char c) { return c == ' ' || c == '='; }
 
-// Whether the occurrence of piece at text[at] can lie in a key field equal to the key; text
-// starts a record and holds size bytes.
+// The number of fields in text[0, size), or -1 when a zero byte ends the text there.
+int countFields(const char* text, size_t size) {
+  int fields = 0;
+  bool inField = false;
+  for (size_t i = 0; i < size; ++i) {
+    if (text[i] == '\0') return -1;
+    const bool separator = isFieldSeparator(text[i]);
+    if (!separator && !inField) ++fields;
+    inField = !separator;
+  }
+  return fields;
+}
+
+// Whether the occurrence of piece at text[at] can lie in a third field equal to the key; text
+// starts a record and holds size bytes. Cheap tests of the bytes around it come first.
 bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piece) {
-  // A key field never starts a record: fields 1 and 2 come before it.
-  if (at == 0) return false;
-  const char before = text[at - 1];
-  if (piece.startsKey ? !isFieldSeparator(before) : !isSpace(before)) return false;
-  const size_t after = at + piece.text.size();
-  if (after == size) return true;  // the next byte is not read yet
-  const char next = text[after];
-  if (!piece.endsKey) return isSpace(next);
+  if (at <= piece.offset) return false;  // the field would start the window, or before it
+  const size_t start = at - piece.offset;
+  const size_t end = at + piece.text.size();
+  if (!isFieldSeparator(text[start - 1])) return false;
+  if (piece.offset > 0 && !isSpace(text[at - 1])) return false;
+  const bool nextRead = end < size;
+  if (nextRead && !piece.endsKey && !isSpace(text[end])) return false;
+  const size_t record = recordStartBefore(text, at);
+  if (start <= record) return false;  // the field would begin in an earlier record
   // The field ends at a separator, at a zero byte, or where its record is cut.
-  return isFieldSeparator(next) || next == '\0' || recordStartBefore(text, after) == after;
+  if (nextRead && piece.endsKey && !isFieldSeparator(text[end]) && text[end] != '\0' &&
+      end - record != kRecordMax) {
+    return false;
+  }
+  return countFields(text + record, start - record) == 2;
 }
 
 }  // namespace

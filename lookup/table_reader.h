@@ -30,17 +30,16 @@ struct TableReader {
 // ended or a read failed.
 bool readRecord(TableReader& table, HostRecord& record);
 
-// A piece of a key that a record matching the key holds byte for byte, and what stands beside
-// it there: a field separator (or the record's end) on a side where it ends the key, a space or
-// "=" on a side where the key goes on.
+// A piece of a key that a record matching the key holds byte for byte (a space of the key may
+// stand as "=" in the table, so a piece holds none), and where the key has it.
 struct KeyPiece {
   std::string_view text;
-  bool startsKey = true;
-  bool endsKey = true;
+  size_t offset = 0;    // where the piece starts in the key
+  bool endsKey = true;  // the key ends with the piece
 };
 
 // Moves past records that cannot match because piece does not stand in them as it would in a
-// matching key field, so that the next readRecord yields the first record that may. Returns false
+// matching third field, so that the next readRecord yields the first record that may. Returns false
 // when no record left in the table may match, or a read failed. An empty piece fits every record.
 bool skipToCandidate(TableReader& table, const KeyPiece& piece);
 

@@ -97,10 +97,10 @@ TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {
     KeyPiece piece;
     bool present;
   } kCases[] = {
-      {"key996", {"key996", true, true}, true},  {"key1", {"key1", true, true}, true},
-      {"key15 x", {"key15", true, false}, true}, {"key10 x", {"x", false, true}, true},
-      {"fill", {"fill", true, true}, false},     {"pp", {"pp", true, true}, false},
-      {"=", {"=", true, true}, false},
+      {"key996", {"key996", 0, true}, true},  {"key1", {"key1", 0, true}, true},
+      {"key15 x", {"key15", 0, false}, true}, {"key10 x", {"x", 6, true}, true},
+      {"fill", {"fill", 0, true}, false},     {"pp", {"pp", 0, true}, false},
+      {"=", {"=", 0, true}, false},
   };
   for (const auto& c : kCases) {
     const auto matchesOf = [&c](bool skip, const std::string& path) {
