@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Times the lookup programs against the usual shell alternatives and prints Markdown tables of
 # medians and ratios, with peak memory for a small and a large table.
-#   bench/run.sh            (BENCH_RUNS=N for more runs, BENCH_DIR=D to keep the tables in D)
+#   bench/run.sh   (BENCH_RUNS=N runs a round, BENCH_ROUNDS=N rounds, BENCH_DIR=D keeps the tables)
 # Needs hyperfine, mawk, grep, gcc and cmake.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${BENCH_DIR:-$(mktemp -d)}
 runs=${BENCH_RUNS:-500}
+rounds=${BENCH_ROUNDS:-3}
 scan_runs=$((runs / 10 > 20 ? runs / 10 : 20))
 mkdir -p "$work"
 
@@ -29,12 +30,20 @@ for tool in noop newline_count peak_rss; do
   gcc -O2 -static "$root/bench/$tool.c" -o "$work/$tool"
 done
 
-# median NAME... : hyperfine over the commands, then a row per command with its median in ms.
+# median RUNS COMMAND...: hyperfine over the commands, then a row per command with its median in
+# ms. The machine's speed drifts, so the commands take turns over several rounds and each keeps
+# its lowest median.
 median() {
-  local csv="$work/times.csv" n="$1"
+  local csv="$work/times.csv" n="$1" round
   shift
-  hyperfine -N -i --warmup 20 --runs "$n" --export-csv "$csv" "$@" >/dev/null 2>&1
-  mawk -F, 'NR > 1 { printf "%s\t%.4f\n", $1, $4 * 1000 }' "$csv"
+  : >"$work/medians"
+  for ((round = 0; round < rounds; round++)); do
+    hyperfine -N -i --warmup 20 --runs "$n" --export-csv "$csv" "$@" >/dev/null 2>&1
+    mawk -F, 'NR > 1 { printf "%s\t%.4f\n", $1, $4 * 1000 }' "$csv" >>"$work/medians"
+  done
+  mawk -F'\t' '!($1 in best) { order[++n] = $1; best[$1] = $2 }
+    $2 < best[$1] { best[$1] = $2 }
+    END { for (i = 1; i <= n; i++) printf "%s\t%s\n", order[i], best[order[i]] }' "$work/medians"
 }
 
 # report TITLE BASE: rows of "command<TAB>ms" on stdin, ratios against the row named BASE.
