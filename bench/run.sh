@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Times the lookup programs against the usual shell alternatives and prints Markdown tables of
-# medians and ratios, with peak memory for a small and a large table.
-#   bench/run.sh   (BENCH_RUNS=N runs a round, BENCH_ROUNDS=N rounds, BENCH_DIR=D keeps the tables)
-# Needs hyperfine, mawk, grep, gcc and cmake.
+# Times the lookup programs, built on musl and on glibc, against do-nothing programs and the usual
+# shell alternatives; prints Markdown tables of medians and ratios, each program's own peak memory
+# and page faults, and draws bench/cost.svg.
+#   bench/run.sh   (BENCH_RUNS=N runs a round, BENCH_ROUNDS=N rounds, BENCH_DIR=D keeps the tables,
+#                   BENCH_PLOT=0 skips the picture and its tables of up to 10^7 lines)
+# Needs hyperfine, mawk, grep, gcc, musl-gcc, cmake and gnuplot.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${BENCH_DIR:-$(mktemp -d)}
 runs=${BENCH_RUNS:-500}
 rounds=${BENCH_ROUNDS:-3}
+plot=${BENCH_PLOT:-1}
 scan_runs=$((runs / 10 > 20 ? runs / 10 : 20))
 mkdir -p "$work"
 
@@ -20,15 +23,23 @@ table "$work/big5" 1000000 5
 table "$work/big3" 1000000 3
 [ -e "$work/zero1g" ] || truncate -s 1G "$work/zero1g"
 
-for size in small big; do
-  cmake -S "$root" -B "$work/build-$size" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DVARNPARSE_HOME_TABLE="$work/${size}5" -DVARNPARSE_CUSTOM_TABLE="$work/zero1g" \
-    -DPARSE_TABLE="$work/${size}3" >/dev/null
-  cmake --build "$work/build-$size" >/dev/null
+build() {  # build DIR TABLE5 TABLE3 CMAKE_ARGS...
+  local dir=$1 t5=$2 t3=$3
+  shift 3
+  cmake -S "$root" -B "$work/$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DVARNPARSE_HOME_TABLE="$work/$t5" -DVARNPARSE_CUSTOM_TABLE="$work/zero1g" \
+    -DPARSE_TABLE="$work/$t3" "$@" >/dev/null
+  cmake --build "$work/$dir" >/dev/null
+}
+for libc in musl glibc; do
+  build small-$libc small5 small3 -DLOOKUP_LIBC=$libc
+  build big-$libc big5 big3 -DLOOKUP_LIBC=$libc
 done
-for tool in noop newline_count peak_rss; do
+build small-unconfined small5 small3 -DLOOKUP_LIBC=musl -DLOOKUP_SANDBOX=OFF
+for tool in noop newline_count own_memory; do
   gcc -O2 -static "$root/bench/$tool.c" -o "$work/$tool"
 done
+musl-gcc -O2 -static "$root/bench/noop.c" -o "$work/noop_musl"
 
 # median RUNS COMMAND...: hyperfine over the commands, then a row per command with its median in
 # ms. The machine's speed drifts, so the commands take turns over several rounds and each keeps
@@ -56,27 +67,86 @@ report() {
     }'
 }
 
-s=build-small b=build-big
 key=host0000010
 echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(uname -sr)"
 echo "Tables: 20 lines ($(stat -c %s "$work/small5") bytes) and 1,000,000 lines ($(stat -c %s "$work/big5") bytes, five fields), cached"
 
 cd "$work"
-median "$runs" ./noop "$s/varnparse $key 2" "$s/parse 10 2" \
+median "$runs" ./noop ./noop_musl "small-glibc/varnparse $key 2" "small-musl/varnparse $key 2" \
+  "small-unconfined/varnparse $key 2" "small-musl/parse 10 2" \
   "mawk -F'\t' -v k=$key '\$3==k{print \$2; exit}' small5" "grep -m1 -F $key small5" |
-  report "One call, 20-line table, key in the middle" ./noop
+  tee "$work/calls" | report "One call, 20-line table, key in the middle" ./noop
 
-median "$scan_runs" "./newline_count big5" "$b/varnparse absent-key 2" \
-  "$b/parse absent-key 2" "grep -F -m1 absent-key big5" \
+median "$scan_runs" "./newline_count big5" "big-glibc/varnparse absent-key 2" \
+  "big-musl/varnparse absent-key 2" "big-musl/parse absent-key 2" "grep -F -m1 absent-key big5" \
   "mawk -F'\t' -v k=absent-key '\$3==k{print \$2; exit}' big5" |
   report "Full scan, 1,000,000 lines, absent key" "./newline_count big5"
 
+# Keys whose longest run stands on every line: at the start of field 2, at the start of field 4.
+median "$scan_runs" "./newline_count big5" "big-glibc/varnparse Rack 2" "big-musl/varnparse Rack 2" \
+  "big-glibc/varnparse 10 2" "big-musl/varnparse 10 2" |
+  report "Worst case, 1,000,000 lines, a key whose run stands on every line" "./newline_count big5"
+
+own() {  # own COMMAND...: "KiB | faults" of the command's own process
+  ./own_memory "$@" | mawk '{ printf "%s | %s", $1, $2 }'
+}
 echo
-echo "Peak resident memory (KiB)"
+echo "Own peak resident memory (VmHWM, KiB) and minor page faults, read as the process exits"
 echo
-echo "| table | varnparse |"
-echo "|---|---:|"
-echo "| 20 lines | $(./peak_rss "$s/varnparse" absent-key 2) |"
-echo "| 1,000,000 lines | $(./peak_rss "$b/varnparse" absent-key 2) |"
-echo "| 1 GiB of zero bytes | $(./peak_rss "$b/custom/varnparse" absent-key 2) |"
-echo "| (do-nothing program) | $(./peak_rss ./noop) |"
+echo "| program | table | glibc KiB | glibc faults | musl KiB | musl faults |"
+echo "|---|---|---:|---:|---:|---:|"
+echo "| do-nothing | none | $(own ./noop) | $(own ./noop_musl) |"
+echo "| varnparse, key found | 20 lines | $(own small-glibc/varnparse $key 2) | $(own small-musl/varnparse $key 2) |"
+echo "| varnparse, absent key | 1,000,000 lines | $(own big-glibc/varnparse absent-key 2) | $(own big-musl/varnparse absent-key 2) |"
+echo "| varnparse, absent key | 1 GiB of zero bytes | $(own big-glibc/custom/varnparse absent-key 2) | $(own big-musl/custom/varnparse absent-key 2) |"
+echo
+echo "Binary size, stripped (bytes)"
+echo
+echo "| program | glibc | musl |"
+echo "|---|---:|---:|"
+for program in varnparse parse; do
+  strip -o stripped-glibc small-glibc/$program && strip -o stripped-musl small-musl/$program
+  echo "| $program | $(stat -c %s stripped-glibc) | $(stat -c %s stripped-musl) |"
+done
+
+[ "$plot" = 1 ] || exit 0
+# Scan time against table size, 10^3 to 10^7 lines, absent key.
+: >growth
+for lines in 1000 10000 100000 1000000 10000000; do
+  table "$work/grow$lines" "$lines" 5
+  build grow-$lines grow$lines small3 -DLOOKUP_LIBC=musl
+  n=$((lines >= 10000000 ? 5 : scan_runs))
+  median "$n" "./newline_count grow$lines" "grow-$lines/varnparse absent-key 2" \
+    "grep -F -m1 absent-key grow$lines" "mawk -F'\t' -v k=absent-key '\$3==k{print \$2; exit}' grow$lines" |
+    mawk -F'\t' -v lines="$lines" '{ row = row "\t" $2 } END { print lines row }' >>growth
+done
+mawk -F'\t' '{ gsub(/`/, "", $1); print NR - 1 "\t\"" $1 "\"\t" $2 }' calls >calls.dat
+gnuplot <<PLOT
+set terminal svg size 960,400 font "sans,11" background "white"
+set output "$root/bench/cost.svg"
+set multiplot layout 1,2
+set title "One call, 20-line table (median ms)"
+set style fill solid 0.7
+set boxwidth 0.6
+set yrange [0:*]
+set xtics rotate by -35 font ",8" nomirror
+set key off
+plot "calls.dat" using 1:3:xtic(2) with boxes lc rgb "#4472c4"
+set title "Full scan for an absent key (median ms)"
+set logscale xy
+set xlabel "table lines"
+set xtics auto norotate font ",10"
+set xrange [700:14000000]
+set yrange [*:*]
+set format x "10^{%L}"
+set key top left
+plot "growth" using 1:2 with linespoints title "newline count", \
+     "" using 1:3 with linespoints title "varnparse (musl)", \
+     "" using 1:4 with linespoints title "grep -F", \
+     "" using 1:5 with linespoints title "mawk"
+unset multiplot
+PLOT
+echo
+echo "Scan time against table size (ms): lines, newline count, varnparse, grep -F, mawk"
+echo
+cat growth

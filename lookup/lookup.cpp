@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +15,7 @@ namespace {
 
 constexpr int kFirstVar = 1;
 constexpr int kLastVar = 4;
+constexpr unsigned long kSeccompModeStrict = 1;  // SECCOMP_MODE_STRICT, not in every C library
 
 // The key a record's third field must equal: the profile's prefix and the first argument.
 struct Key {
@@ -46,7 +49,7 @@ KeyPiece searchPiece(const Key& key) {
     const size_t stop = std::min(text.find(' ', start), text.size());
     // Of runs as long, the later one: behind a prefix it is the caller's own part of the key.
     if (stop - start >= best.text.size() && stop > start) {
-      best = {text.substr(start, stop - start), start, stop == text.size()};
+      best = {{key.text + start, stop - start}, start, stop == text.size()};
     }
     start = stop + 1;
   }
@@ -58,10 +61,9 @@ bool matches(const Key& key, const HostRecord& record) {
          record.slot(3) == std::string_view(key.text, key.length);
 }
 
-// Writes all of text; false when a write fails. A reader that has gone must not kill the run,
-// so SIGPIPE is ignored and its failure is only reported.
+// Writes all of text; false when a write fails. A reader that has gone must not kill the run:
+// runLookup ignores SIGPIPE first, so the failure is only reported.
 bool writeAll(int out, std::string_view text) {
-  signal(SIGPIPE, SIG_IGN);
   while (!text.empty()) {
     const ssize_t wrote = write(out, text.data(), text.size());
     if (wrote <= 0) return false;
@@ -75,6 +77,17 @@ void writeField(int out, std::string_view field) {
   std::memcpy(line, field.data(), field.size());
   line[field.size()] = '\n';
   writeAll(out, {line, field.size() + 1});
+}
+
+// The table is open and the run ends with status: confined, by the exit of its only thread, since
+// the exit of the whole group is not allowed, and the exit releases the table; otherwise the table
+// is closed and the status returned.
+int finish(int status, int table, bool confined) {
+  if (!confined) {
+    close(table);
+    return status;
+  }
+  for (;;) syscall(SYS_exit, status);
 }
 
 }  // namespace
@@ -94,7 +107,10 @@ int readVarNumber(const char* selector) {
   return static_cast<int>(value);
 }
 
-int runLookup(const LookupProfile& profile, int argc, const char* const* argv, int out) {
+int runLookup(const LookupProfile& profile, int argc, const char* const* argv, int out,
+              Confinement confinement) {
+  // Once, before any write: a sandboxed run could not change its signal handling later.
+  signal(SIGPIPE, SIG_IGN);
   if (argc < 3) {
     writeAll(out, "Not enough parameters\n");
     return kStatusUsage;
@@ -110,6 +126,8 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv, i
   TableReader table;
   table.fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table.fd < 0) return kStatusNoTable;
+  const bool confined = confinement == Confinement::kSandbox &&
+                        prctl(PR_SET_SECCOMP, kSeccompModeStrict, 0, 0, 0) == 0;
 
   HostRecord record{};
   const KeyPiece piece = searchPiece(key);
@@ -120,10 +138,9 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv, i
       } else {
         writeField(out, record.slot(var));
       }
-      close(table.fd);
-      return kStatusFound;
+      return finish(kStatusFound, table.fd, confined);
     }
   }
-  close(table.fd);
-  return writeAll(out, "Not Found\n") ? kStatusNotFound : kStatusNotFoundUnsaid;
+  const bool said = writeAll(out, "Not Found\n");
+  return finish(said ? kStatusNotFound : kStatusNotFoundUnsaid, table.fd, confined);
 }

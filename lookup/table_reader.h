@@ -7,9 +7,11 @@
 
 #include "host_record.h"
 
-// One read's worth. The fuzzing build makes it small so that short inputs cross block edges.
+// One read's worth: large enough that a full scan is bound by the kernel's copy, small enough that
+// the whole process stays within 128 KiB of memory. The fuzzing build makes it small so that
+// short inputs cross block edges.
 #ifndef LOOKUP_BLOCK_SIZE
-#define LOOKUP_BLOCK_SIZE (128 * 1024)
+#define LOOKUP_BLOCK_SIZE (64 * 1024)
 #endif
 inline constexpr size_t kBlockSize = LOOKUP_BLOCK_SIZE;
 // What a block keeps from the one before: a record cut short, or the start of a key in it.
@@ -43,7 +45,10 @@ struct KeyPiece {
 // when no record left in the table may match, or a read failed. An empty piece fits every record.
 bool skipToCandidate(TableReader& table, const KeyPiece& piece);
 
-// The offset of the first occurrence of needle (not empty) in text, or size when there is none.
-size_t findNeedle(const char* text, size_t size, std::string_view needle);
+// The offset of the first occurrence of piece.text (not empty) in text[0, size) at or after from
+// and after the first byte, whose byte before is what must stand before the piece in a key field:
+// a separator when the piece starts the key, a space or "=" when it does not. size when there is
+// none.
+size_t findCandidate(const char* text, size_t size, size_t from, const KeyPiece& piece);
 
 #endif  // LOOKUP_TABLE_READER_H_

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -209,6 +211,93 @@ TEST(Programs, KeepTheirStatusWhenOutputFails) {
     }
     EXPECT_EQ(run(o.program, o.args).status, o.status) << o.args[0];
   }
+  removeTables();
+}
+
+// The value of a field of /proc/PID/status, or "" when it cannot be read.
+std::string statusField(pid_t pid, const std::string& name) {
+  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (f == nullptr) return "";
+  std::string value;
+  char line[256];
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::string_view(line).starts_with(name + ":\t")) {
+      value = std::string(line + name.size() + 2);
+      value.pop_back();
+    }
+  }
+  std::fclose(f);
+  return value;
+}
+
+// Once the table is open a program is confined to read, write and exit: a lookup blocked on a
+// FIFO as its table shows strict seccomp, then answers once the FIFO is written.
+TEST(Programs, ConfinedOnceTheTableIsOpen) {
+  removeTables();
+  placeTable(HOME_TABLE, "");
+  std::filesystem::remove(HOME_TABLE);
+  ASSERT_EQ(mkfifo(HOME_TABLE, 0600), 0);
+  const Child child = spawn(VARNPARSE_HOME, {"web01", "2"});
+  const int fifo = open(HOME_TABLE, O_WRONLY);  // returns once the lookup has opened it
+  ASSERT_GE(fifo, 0);
+  std::string seccomp = statusField(child.pid, "Seccomp");
+  for (int i = 0; SANDBOXED && seccomp != "1" && i < 5000; ++i) {
+    usleep(1000);
+    seccomp = statusField(child.pid, "Seccomp");
+  }
+  EXPECT_EQ(seccomp, SANDBOXED ? "1" : "0");
+  ASSERT_EQ(write(fifo, kFiveField, sizeof kFiveField - 1),
+            static_cast<ssize_t>(sizeof kFiveField - 1));
+  close(fifo);
+  const Outcome r = finish(child);
+  EXPECT_EQ(r.out, "Front End\n");
+  EXPECT_EQ(r.status, 1);
+  removeTables();
+}
+
+// Under strace, every path after the table is open calls nothing but read, write and exit.
+TEST(Programs, CallOnlyReadWriteAndExitOnceConfined) {
+  if (!SANDBOXED || std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace";
+  removeTables();
+  placeTable(HOME_TABLE, kFiveField);
+  const std::string trace = std::string(HOME_TABLE) + ".trace";
+  const struct {
+    std::string args;
+    int status;
+    int onDirectory;  // a directory reads as an empty table
+  } kPaths[] = {
+      {"web01 2", 1, 10},      {"web01 L", 1, 10},         {"absent 1", 10, 10},
+      {"web01 2 >&-", 1, 255}, {"absent 1 >&-", 255, 255}, {"absent 1 >/dev/full", 255, 255},
+  };
+  for (bool directory : {false, true}) {
+    if (directory) {
+      removeTables();
+      std::filesystem::create_directories(HOME_TABLE);
+    }
+    for (const auto& p : kPaths) {
+      // The path's own redirection comes after the default one and wins.
+      const std::string command =
+          "strace -qq -o " + trace + " " + VARNPARSE_HOME + " >/dev/null " + p.args;
+      const int status = WEXITSTATUS(std::system(command.c_str()));
+      EXPECT_EQ(status, directory ? p.onDirectory : p.status) << p.args;
+      FILE* f = std::fopen(trace.c_str(), "r");
+      ASSERT_NE(f, nullptr);
+      bool confined = false;
+      char line[512];
+      while (std::fgets(line, sizeof line, f)) {
+        const std::string_view call(line, std::strcspn(line, "("));
+        if (confined) {
+          EXPECT_TRUE(call == "read" || call == "write" || call == "exit" ||
+                      call.starts_with("+++"))
+              << p.args << (directory ? " on a directory" : "") << ": " << line;
+        }
+        if (call == "prctl") confined = true;
+      }
+      std::fclose(f);
+      EXPECT_TRUE(confined) << p.args;
+    }
+  }
+  std::filesystem::remove(trace);
   removeTables();
 }
 

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,19 +66,32 @@ TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
   close(reader->fd);
 }
 
-TEST(FindNeedle, AgreesWithMemmem) {
+// The plain form: each occurrence in turn, kept when the byte before it fits.
+size_t plainCandidate(std::string_view text, size_t from, const KeyPiece& piece) {
+  for (size_t at = std::max<size_t>(from, 1); at + piece.text.size() <= text.size(); ++at) {
+    const char before = text[at - 1];
+    const bool fits =
+        piece.offset > 0 ? before == ' ' || before == '=' : before >= '\t' && before <= '\r';
+    if (fits && text.substr(at, piece.text.size()) == piece.text) return at;
+  }
+  return text.size();
+}
+
+TEST(FindCandidate, AgreesWithThePlainSearch) {
   std::string text;
-  for (int i = 0; i < 300; ++i) text += static_cast<char>("ab\n="[(i * 7 + i / 5) % 4]);
+  for (int i = 0; i < 300; ++i) text += "ab\n=\t \r"[(i * 7 + i / 5) % 7];
   const std::string_view needles[] = {
-      "a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv};
+      "a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv, "\ta"sv};
   for (const std::string_view needle : needles) {
-    for (size_t from = 0; from < 40; ++from) {
-      for (size_t size = 0; from + size <= text.size(); size += 13) {
-        const char* hay = text.data() + from;
-        const void* hit = memmem(hay, size, needle.data(), needle.size());
-        const size_t expected = hit ? static_cast<const char*>(hit) - hay : size;
-        ASSERT_EQ(findNeedle(hay, size, needle), expected)
-            << show(needle) << " in " << show({hay, size});
+    for (const size_t offset : {0, 3}) {
+      const KeyPiece piece{needle, offset, true};
+      for (size_t from = 0; from < 40; ++from) {
+        for (size_t size = 0; from + size <= text.size(); size += 13) {
+          const std::string_view hay(text.data(), from + size);
+          ASSERT_EQ(findCandidate(hay.data(), hay.size(), from, piece),
+                    plainCandidate(hay, from, piece))
+              << show(needle) << " offset " << offset << " from " << from << " in " << show(hay);
+        }
       }
     }
   }
