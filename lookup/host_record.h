@@ -2,6 +2,7 @@
 #ifndef LOOKUP_HOST_RECORD_H_
 #define LOOKUP_HOST_RECORD_H_
 
+#include <cstdint>
 #include <string_view>
 
 inline constexpr int kRecordMax = 99;  // a read takes at most this many bytes
@@ -29,6 +30,26 @@ struct HostRecord {
 // would too, but by the split every space has become "=".
 inline bool isFieldSeparator(char c) {
   return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Where a record's separators and spaces stand: bit i of word i / 64 for byte i. Every bit from
+// the end of the usable text on counts as a separator, and none as a space.
+struct RecordBits {
+  uint64_t separators[2];
+  uint64_t spaces[2];
+};
+
+// The bits of text[0, usable); text has room for kBufferSize bytes and usable is at most 99.
+RecordBits recordBits(const char* text, int usable);
+
+// The first bit at or after from that is set (or clear, when set is false), or 128.
+inline int nextBit(const uint64_t (&bits)[2], int from, bool set) {
+  for (int w = from >> 6; w < 2; ++w) {
+    uint64_t word = set ? bits[w] : ~bits[w];
+    if (w == from >> 6) word &= ~uint64_t{0} << (from & 63);
+    if (word != 0) return 64 * w + __builtin_ctzll(word);
+  }
+  return 128;
 }
 
 // Splits the record in buffer[0, length) into fields 1 to fieldCount (5 or 3): copies it to raw,

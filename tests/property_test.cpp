@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "check_agreement.h"
 #include "lookup/host_record.h"
 #include "lookup/lookup.h"
 #include "lookup/table_reader.h"
@@ -105,6 +106,24 @@ TEST(Property, LookupsAgreeAcrossBlocks) {
       ASSERT_EQ(lookupAt(file.path(), 5, "", {key, "L"}),
                 referenceLookup(records, 5, "", {key, "L"}))
           << "seed " << seed << " key " << show(key);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Every entry the checker calls reachable is what a lookup with its key prints, and every one it
+// calls shadowed gets the entry of the line it names.
+TEST(Property, CheckerVerdictsAgreeWithLookups) {
+  for (unsigned seed = 1; seed <= 1500; ++seed) {
+    std::mt19937 rng(seed);
+    const std::string table = randomTable(rng);
+    ScratchFile file(table);
+    for (const Shape shape : {Shape::kFiveField, Shape::kParse}) {
+      ASSERT_EQ(checkerDisagreement(file.path(), shape), "")
+          << "seed " << seed << " parse " << (shape == Shape::kParse) << " " << show(table);
     }
   }
 }

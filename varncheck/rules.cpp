@@ -1,0 +1,377 @@
+#include "varncheck/rules.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "lookup/host_record.h"
+#include "lookup/table_reader.h"
+
+namespace {
+
+constexpr size_t kChunkSize = 1 << 20;
+constexpr int kLineBytes = 5;  // a line number as stored beside its key: up to 2^40
+constexpr std::string_view kParsePrefix = "# ";
+
+uint32_t hashKey(std::string_view key) {
+  uint32_t h = 2166136261u;
+  for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  // The low bits pick the slot, and alone they mix keys that differ in their last digits poorly.
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  return h ^ (h >> 16);
+}
+
+// Appends bytes to buffer as a message may quote them: printable ASCII as it is, anything else
+// as \xNN, so that a diagnostic stays one line of text.
+void quote(std::string& out, std::string_view bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7f && c != '"' && c != '\\') {
+      out += c;
+    } else {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  out += '"';
+}
+
+std::string format(const char* pattern, long a, long b = 0, long c = 0) {
+  char text[160];
+  std::snprintf(text, sizeof text, pattern, a, b, c);
+  return text;
+}
+
+// The shape of a record's usable text as the split sees it, past the fields it takes.
+struct Layout {
+  int fields = 0;     // every field, those past the shape's count included
+  int runAfter = -1;  // the field after which the first run of separators stands (0: before
+                      // field 1), or -1; only runs before a field the shape takes count
+  int runLength = 0;
+  long fieldLength[6] = {};  // lengths of fields 1 to 5
+  bool hasSpace[6] = {};     // a space in fields 1 to 5
+};
+
+Layout layoutOf(std::string_view text, int fieldCount) {
+  Layout layout;
+  const int size = static_cast<int>(text.size());
+  const RecordBits bits = recordBits(text.data(), size);
+  int end = 0;  // where the last field ended
+  for (int start; (start = nextBit(bits.separators, end, false)) < size;) {
+    const int run = start - end;
+    if (layout.fields < fieldCount && layout.runAfter < 0 &&
+        (run >= 2 || (run >= 1 && layout.fields == 0))) {
+      layout.runAfter = layout.fields;
+      layout.runLength = run;
+    }
+    end = nextBit(bits.separators, start, true);
+    if (++layout.fields <= 5) {
+      layout.fieldLength[layout.fields] = end - start;
+      const int space = nextBit(bits.spaces, start, true);
+      layout.hasSpace[layout.fields] = space < end;
+    }
+  }
+  return layout;
+}
+
+// The checks of one table. The diagnostics of a line are gathered while its records are read and
+// reported in rule order when it ends.
+class Checker {
+ public:
+  Checker(Shape shape, CheckSink& sink)
+      : shape_(shape), fieldCount_(shape == Shape::kParse ? 3 : 5), sink_(sink) {}
+
+  CheckSummary run(int fd) {
+    // An entry line is rarely shorter than 64 bytes; a table with more keys grows the index.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      keys_ = std::make_unique<KeyIndex>(static_cast<size_t>(st.st_size) / 64);
+    } else {
+      keys_ = std::make_unique<KeyIndex>();
+    }
+    auto table = std::make_unique<TableReader>();
+    table->fd = fd;
+    HostRecord record{};
+    while (readRecord(*table, record)) takeRecord(record);
+    if (lineBytes_ > 0) endLine();
+    if (table->failed) {
+      summary_.readFailed = true;
+      summary_.readErrno = errno;
+    }
+    return summary_;
+  }
+
+ private:
+  void takeRecord(HostRecord& record) {
+    const long length = record.length;
+    const bool endsLine = record.buffer[length - 1] == '\n';
+    const bool first = records_ == 0;
+    const size_t usable = strnlen(record.buffer, length);
+    if (usable < static_cast<size_t>(length) && zeroAt_ == 0) zeroAt_ = lineBytes_ + usable + 1;
+    lineBytes_ += length;
+    ++records_;
+    lastEndsLine_ = endsLine;
+
+    const int taken = parseRecord(record, fieldCount_);
+    const std::string_view raw = record.rawText();
+    // The key's slot is far from anything touched lately: ask for it before the layout's work.
+    if (taken >= 3) keys_->prefetch(record.slot(3));
+    if (first) checkLayout(raw);
+    if (taken >= 3) takeEntry(record, first);
+    if (endsLine) endLine();
+  }
+
+  // Fields as the eye reads them against fields as the split takes them: the first record only,
+  // since the rest of a long line is reported as such.
+  void checkLayout(std::string_view raw) {
+    const Layout layout = layoutOf(raw, fieldCount_);
+    if (layout.fields == 0) return;  // blank
+    if (layout.fields < 3) {
+      add(Rule::kNotAnEntry, layout.fields == 1
+                                 ? "line has 1 field; with no key field it is not an entry"
+                                 : "line has 2 fields; with no key field it is not an entry");
+    }
+    if (layout.runAfter == 0) {
+      add(Rule::kSeparatorRun, "line starts with a separator; the first text on it is field 1");
+    } else if (layout.runAfter > 0) {
+      add(Rule::kSeparatorRun,
+          format("a run of %ld separators after field %ld counts as one: the next text is field "
+                 "%ld, not an empty field",
+                 layout.runLength, layout.runAfter, layout.runAfter + 1));
+    }
+    const int printed[] = {1, 2, 4};
+    for (const int n : printed) {
+      if (n <= fieldCount_ && n <= layout.fields && layout.fieldLength[n] >= kSlotSize) {
+        add(Rule::kLongField,
+            format("field %ld is %ld bytes; it is printed cut to 39", n, layout.fieldLength[n]));
+      }
+    }
+    for (const int n : {1, 4}) {
+      if (n <= fieldCount_ && n <= layout.fields && layout.hasSpace[n]) {
+        add(Rule::kSpaceAsEquals,
+            format("field %ld holds a space; var number %ld prints it as \"=\"", n, n));
+      }
+    }
+    if (layout.fields > fieldCount_) {
+      add(Rule::kExtraFields, layout.fields == fieldCount_ + 1
+                                  ? format("line has %ld fields; field %ld shows only in L",
+                                           layout.fields, fieldCount_ + 1)
+                                  : format("line has %ld fields; fields %ld to %ld show only in L",
+                                           layout.fields, fieldCount_ + 1, layout.fields));
+    }
+  }
+
+  void takeEntry(const HostRecord& record, bool first) {
+    ++summary_.entries;
+    std::string_view key = record.slot(3);
+    Entry entry{line_ + 1, key, record.rawText(), Verdict::kNeverFound, 0};
+    if (record.overLong[3]) {
+      if (first) {
+        std::string text = format("key field is %ld bytes; this entry can never be found",
+                                  fieldLengthOnLine(record));
+        add(Rule::kLongKey, text);
+      }
+    } else if (shape_ == Shape::kParse && !key.starts_with(kParsePrefix)) {
+      if (first) {
+        std::string text = "key field ";
+        quote(text, key);
+        text += " does not begin with \"# \"; parse can never find this entry";
+        add(Rule::kNoKeyPrefix, text);
+      }
+    } else {
+      if (shape_ == Shape::kParse) key.remove_prefix(kParsePrefix.size());
+      entry.key = key;
+      const long firstLine = keys_->insert(record.slot(3), line_ + 1);
+      if (firstLine == 0) {
+        entry.verdict = Verdict::kReachable;
+        if (!first && tailKey_.empty()) tailKey_.assign(key);
+      } else {
+        entry.verdict = Verdict::kShadowed;
+        entry.shadowedBy = firstLine;
+        if (first) {
+          std::string text = "key ";
+          quote(text, key);
+          text += format(" is the key of line %ld already", firstLine);
+          text += "; this entry is never returned";
+          add(Rule::kDuplicateKey, text);
+        }
+      }
+    }
+    sink_.entry(entry);
+  }
+
+  // The length of the over-long key field as written: parseRecord keeps only 39 bytes of it.
+  long fieldLengthOnLine(const HostRecord& record) const {
+    const Layout layout = layoutOf(record.rawText(), 3);
+    return layout.fieldLength[3];
+  }
+
+  void add(Rule rule, std::string text) { pending_.push_back({rule, std::move(text)}); }
+
+  void endLine() {
+    ++line_;
+    ++summary_.lines;
+    const long text = lineBytes_ - (lastEndsLine_ ? 1 : 0);
+    if (records_ > 1) {
+      std::string message;
+      if (records_ == 2 && text == kRecordMax) {
+        message = format("line is %ld bytes; its newline is read as a record of its own", text);
+      } else {
+        message = format(records_ == 2 ? "line is %ld bytes; bytes 100 to %ld are read as a "
+                                         "record of their own"
+                                       : "line is %ld bytes; bytes 100 to %ld are read as %ld "
+                                         "records of their own",
+                         text, text, records_ - 1);
+      }
+      if (!tailKey_.empty()) {
+        message += ", one an entry for key ";
+        quote(message, tailKey_);
+      }
+      add(Rule::kLongLine, message);
+    }
+    if (zeroAt_ > 0) {
+      add(Rule::kZeroByte,
+          format("zero byte at byte %ld; the lookups read nothing after it in its record",
+                 zeroAt_));
+    }
+    // Rule order within the line: a stable insertion sort of a handful of items.
+    for (size_t i = 1; i < pending_.size(); ++i) {
+      for (size_t j = i; j > 0 && pending_[j].rule < pending_[j - 1].rule; --j) {
+        std::swap(pending_[j], pending_[j - 1]);
+      }
+    }
+    for (const Pending& p : pending_) {
+      (isError(p.rule) ? summary_.errors : summary_.warnings) += 1;
+      ++summary_.byRule[static_cast<int>(p.rule)];
+      sink_.diagnostic({line_, p.rule, p.text});
+    }
+    pending_.clear();
+    lineBytes_ = 0;
+    records_ = 0;
+    zeroAt_ = 0;
+    tailKey_.clear();
+  }
+
+  struct Pending {
+    Rule rule;
+    std::string text;
+  };
+
+  const Shape shape_;
+  const int fieldCount_;
+  CheckSink& sink_;
+  CheckSummary summary_;
+  std::unique_ptr<KeyIndex> keys_;
+  long line_ = 0;       // lines ended so far
+  long lineBytes_ = 0;  // bytes of the current line read so far
+  long records_ = 0;    // records of the current line read so far
+  long zeroAt_ = 0;     // 1-based byte of the line's first zero byte, or 0
+  bool lastEndsLine_ = false;
+  std::string tailKey_;  // key of the first entry in a record after the line's first
+  std::vector<Pending> pending_;
+};
+
+}  // namespace
+
+bool isError(Rule rule) { return rule <= Rule::kNoKeyPrefix; }
+
+const char* ruleName(Rule rule) {
+  static const char* const kNames[kRuleCount] = {
+      "line over 98 bytes",         "zero byte",           "key field over 39 bytes",
+      "key field without \"# \"",   "duplicate key",       "fewer than three fields",
+      "run of separators",          "field over 39 bytes", "space in field 1 or 4",
+      "more fields than the shape",
+  };
+  return kNames[static_cast<int>(rule)];
+}
+
+CheckSummary checkTable(int fd, Shape shape, CheckSink& sink) {
+  return Checker(shape, sink).run(fd);
+}
+
+KeyIndex::KeyIndex(size_t expectedKeys) : chunkUsed_(kChunkSize) {
+  slotCount_ = 1024;
+  while (slotCount_ < 2 * expectedKeys) slotCount_ *= 2;
+  slots_ = allocate(slotCount_);
+}
+
+KeyIndex::~KeyIndex() { std::free(slots_); }
+
+KeyIndex::Slot* KeyIndex::allocate(size_t count) {
+  void* slots = std::calloc(count, sizeof(Slot));
+  if (slots == nullptr) {
+    std::fputs("varncheck: out of memory\n", stderr);
+    std::exit(2);
+  }
+  // A large index is read at random: large pages spare the lookups of the address translation.
+  if (count * sizeof(Slot) >= (2 << 20)) madvise(slots, count * sizeof(Slot), MADV_HUGEPAGE);
+  return static_cast<Slot*>(slots);
+}
+
+void KeyIndex::prefetch(std::string_view key) const {
+  __builtin_prefetch(&slots_[hashKey(key) & (slotCount_ - 1)]);
+}
+
+const char* KeyIndex::at(uint32_t position) const {
+  const uint32_t p = position - 1;
+  return chunks_[p / kChunkSize].get() + p % kChunkSize;
+}
+
+long KeyIndex::insert(std::string_view key, long line) {
+  const uint32_t hash = hashKey(key);
+  const size_t mask = slotCount_ - 1;
+  size_t i = hash & mask;
+  for (; slots_[i].position != 0; i = (i + 1) & mask) {
+    if (slots_[i].hash != hash) continue;
+    const char* stored = at(slots_[i].position);
+    if (static_cast<unsigned char>(stored[0]) == key.size() &&
+        std::memcmp(stored + 1 + kLineBytes, key.data(), key.size()) == 0) {
+      long first = 0;
+      for (int b = kLineBytes - 1; b >= 0; --b) {
+        first = first << 8 | static_cast<unsigned char>(stored[1 + b]);
+      }
+      return first;
+    }
+  }
+  const size_t need = 1 + kLineBytes + key.size();
+  if (chunkUsed_ + need > kChunkSize) {
+    // Positions are 32 bits: past 4 GiB of keys, later keys are not indexed.
+    if ((chunks_.size() + 1) * kChunkSize >= UINT32_MAX) return 0;
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
+    chunkUsed_ = 0;
+  }
+  char* stored = chunks_.back().get() + chunkUsed_;
+  stored[0] = static_cast<char>(key.size());
+  for (int b = 0; b < kLineBytes; ++b) stored[1 + b] = static_cast<char>(line >> (8 * b));
+  std::memcpy(stored + 1 + kLineBytes, key.data(), key.size());
+  slots_[i] = {static_cast<uint32_t>((chunks_.size() - 1) * kChunkSize + chunkUsed_ + 1), hash};
+  chunkUsed_ += need;
+  if (++used_ * 2 > slotCount_) grow();
+  return 0;
+}
+
+void KeyIndex::grow() {
+  Slot* const old = slots_;
+  const size_t oldCount = slotCount_;
+  slotCount_ *= 2;
+  slots_ = allocate(slotCount_);
+  const size_t mask = slotCount_ - 1;
+  for (size_t k = 0; k < oldCount; ++k) {
+    const Slot& s = old[k];
+    if (s.position == 0) continue;
+    size_t i = s.hash & mask;
+    while (slots_[i].position != 0) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+  std::free(old);
+}

@@ -1,0 +1,112 @@
+// The table checker's rules: how the lookups will read each line of a host table, as errors and
+// warnings at the line. Tables are read by the engine's own readRecord and parseRecord, so what
+// is reported is what a lookup sees.
+#ifndef VARNCHECK_RULES_H_
+#define VARNCHECK_RULES_H_
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// The two shapes of table: five fields keyed by field 3 (varnparse), or three fields whose third
+// holds "# " and the key (parse).
+enum class Shape { kFiveField, kParse };
+
+// The rules in the order they are checked and reported within a line.
+enum class Rule {
+  // Errors: the lookups cannot give the line back as written.
+  kLongLine,     // longer than 98 bytes: read as several records
+  kZeroByte,     // the rest of its record is never read
+  kLongKey,      // a key field over 39 bytes matches no key
+  kNoKeyPrefix,  // parse shape: a key field without "# " matches no key
+  // Warnings: the line is read, but not as it looks.
+  kDuplicateKey,   // an earlier entry has the key, so this one is never returned
+  kNotAnEntry,     // text, but fewer than three fields
+  kSeparatorRun,   // a run of separators looks like an empty field but is one separator
+  kLongField,      // a field other than the key is printed cut to 39 bytes
+  kSpaceAsEquals,  // spaces in fields 1 and 4 are printed as "="
+  kExtraFields,    // fields past the shape show only in L
+};
+inline constexpr int kRuleCount = static_cast<int>(Rule::kExtraFields) + 1;
+
+bool isError(Rule rule);
+
+// A short name of the rule, for summaries.
+const char* ruleName(Rule rule);
+
+struct Diagnostic {
+  long line;  // 1-based
+  Rule rule;
+  std::string_view text;  // what the lookups will do with the line; valid during the call
+};
+
+// What a lookup with an entry's own key returns.
+enum class Verdict {
+  kReachable,   // this entry
+  kShadowed,    // the entry of an earlier line with the same key
+  kNeverFound,  // nothing: the key field is too long, or lacks parse's "# "
+};
+
+// An entry: a record with at least three fields. Lines over 98 bytes hold one per record.
+struct Entry {
+  long line;
+  std::string_view key;  // the key argument that finds it: the key field, without parse's "# "
+  std::string_view raw;  // the record as a lookup prints it for L
+  Verdict verdict;
+  long shadowedBy;  // the line of the entry returned instead, for kShadowed
+};
+
+// Receives a table's diagnostics in line order and, where wanted, every entry.
+class CheckSink {
+ public:
+  virtual ~CheckSink() = default;
+  virtual void diagnostic(const Diagnostic& d) = 0;
+  virtual void entry(const Entry&) {}
+};
+
+struct CheckSummary {
+  long lines = 0;
+  long entries = 0;
+  long errors = 0;
+  long warnings = 0;
+  long byRule[kRuleCount] = {};
+  bool readFailed = false;  // a read failed; what came before it was checked
+  int readErrno = 0;
+};
+
+// Checks the table open at fd from its current position to its end, reporting to sink.
+CheckSummary checkTable(int fd, Shape shape, CheckSink& sink);
+
+// The distinct keys seen so far and the line of the first entry of each, in compact storage:
+// keys are packed into fixed chunks and an open-addressing table of 8-byte slots points at them.
+class KeyIndex {
+ public:
+  // Sized for about expectedKeys keys; it grows past them.
+  explicit KeyIndex(size_t expectedKeys = 0);
+  ~KeyIndex();
+  KeyIndex(const KeyIndex&) = delete;
+  KeyIndex& operator=(const KeyIndex&) = delete;
+  // Records key at line and returns 0, or returns the line of the key when it is there already.
+  long insert(std::string_view key, long line);
+  // Starts bringing the slot of key into the cache, for an insert soon after.
+  void prefetch(std::string_view key) const;
+
+ private:
+  struct Slot {
+    uint32_t position;  // where the key stands in the chunks, plus one; 0 for an empty slot
+    uint32_t hash;
+  };
+  const char* at(uint32_t position) const;
+  // Zeroed slots, left untouched by the allocation itself, so that pages never used cost nothing.
+  static Slot* allocate(size_t count);
+  void grow();
+
+  Slot* slots_;
+  size_t slotCount_;
+  size_t used_ = 0;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  size_t chunkUsed_;
+};
+
+#endif  // VARNCHECK_RULES_H_
