@@ -1,35 +1,83 @@
-# Installing: the home build and parse go to bin/; the custom build, which must never replace
-# the home build, goes to libexec/fennoKit/. Each is an install component and a Debian package.
+# Installing and packaging. The home build, parse and varncheck go to bin/; the custom build, which
+# must never replace the home build, goes to libexec/fennoKit/. Each is an install component and a
+# Debian package.
 include(GNUInstallDirs)
 set(CUSTOM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/fennoKit)
 
+# Manual pages, filled in with this build's table paths and version, installed compressed.
+set(MAN_NAME varnparse)
+set(MAN_WHATIS "look up an entry of the five-field host table")
+set(SYNOPSIS_NAME "")
+set(RUN_NOTE "")
+set(OTHER_PAGE varnparse-fennokit)
 set(TABLE "${VARNPARSE_HOME_TABLE}")
 set(MAN_TITLE VARNPARSE)
 set(OTHER_BUILD ".It Pa ${VARNPARSE_CUSTOM_TABLE}\nthe table of the custom build, installed as\n.Pa ${CUSTOM_DIR}/varnparse\nunder the same prefix\n")
 configure_file(man/varnparse.1.in man/varnparse.1 @ONLY)
+set(MAN_NAME varnparse-fennokit)
+set(MAN_WHATIS "look up an entry of the fennoKit host table (custom build of varnparse)")
+set(SYNOPSIS_NAME "prefix/${CUSTOM_DIR}/varnparse")
+set(RUN_NOTE ".Pp\nThis is the custom build.\nIt is installed off the command search path, as\n.Pa ${CUSTOM_DIR}/varnparse\nunder the installation prefix\n.Pq Pa /usr/${CUSTOM_DIR}/varnparse No from its Debian package ,\nand is run by that path; a plain\n.Ic varnparse\nruns the home build.\n")
+set(OTHER_PAGE varnparse)
 set(TABLE "${VARNPARSE_CUSTOM_TABLE}")
 set(MAN_TITLE VARNPARSE-FENNOKIT)
 set(OTHER_BUILD ".It Pa ${VARNPARSE_HOME_TABLE}\nthe table of the home build, installed as\n.Pa ${CMAKE_INSTALL_BINDIR}/varnparse\nunder the same prefix\n")
 configure_file(man/varnparse.1.in man/varnparse-fennokit.1 @ONLY)
 configure_file(man/parse.1.in man/parse.1 @ONLY)
+configure_file(man/varncheck.1.in man/varncheck.1 @ONLY)
+configure_file(man/varn_hosts.5.in man/varn_hosts.5 @ONLY)
+set(pages varnparse.1 varnparse-fennokit.1 parse.1 varncheck.1 varn_hosts.5)
+set(compressed)
+foreach(page IN LISTS pages)
+  add_custom_command(OUTPUT man/${page}.gz
+                     COMMAND gzip -9n -c man/${page} > man/${page}.gz
+                     DEPENDS ${CMAKE_BINARY_DIR}/man/${page})
+  list(APPEND compressed man/${page}.gz)
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${compressed})
 
 foreach(name PARSE_TABLE VARNPARSE_HOME_TABLE VARNPARSE_CUSTOM_TABLE)
   string(REPLACE "'" "'\\''" SH_${name} "${${name}}")
 endforeach()
 configure_file(completion/lookup.bash.in completion/varnparse @ONLY)
 
-install(TARGETS varnparse parse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
-install(FILES ${CMAKE_BINARY_DIR}/man/varnparse.1 ${CMAKE_BINARY_DIR}/man/parse.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT home)
-install(FILES ${CMAKE_BINARY_DIR}/completion/varnparse
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT home)
-install(FILES ${CMAKE_BINARY_DIR}/completion/varnparse RENAME parse
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT home)
+install(TARGETS varnparse parse varncheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
+foreach(page varnparse.1 parse.1 varncheck.1 varn_hosts.5)
+  string(REGEX REPLACE ".*\\." "" section ${page})
+  install(FILES ${CMAKE_BINARY_DIR}/man/${page}.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT home)
+endforeach()
+foreach(name varnparse parse varncheck)
+  install(FILES ${CMAKE_BINARY_DIR}/completion/varnparse RENAME ${name}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT home)
+endforeach()
 install(TARGETS varnparse_custom RUNTIME DESTINATION ${CUSTOM_DIR} COMPONENT custom)
-install(FILES ${CMAKE_BINARY_DIR}/man/varnparse-fennokit.1
+install(FILES ${CMAKE_BINARY_DIR}/man/varnparse-fennokit.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT custom)
 
+# What Debian asks of a package beside its programs: the copyright, a changelog, and the
+# overrides that say why the programs are static.
+string(TIMESTAMP LOOKUP_CHANGELOG_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
+foreach(component home custom)
+  if(component STREQUAL "home")
+    set(package varnparse)
+  else()
+    set(package varnparse-fennokit)
+  endif()
+  set(PACKAGE ${package})
+  set(doc ${CMAKE_BINARY_DIR}/debian/${package})
+  configure_file(packaging/copyright.in ${doc}/copyright @ONLY)
+  configure_file(packaging/changelog.in ${doc}/changelog @ONLY)
+  configure_file(packaging/lintian-overrides.in ${doc}/lintian-overrides @ONLY)
+  execute_process(COMMAND gzip -9nf ${doc}/changelog)
+  install(FILES ${doc}/copyright ${doc}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+  install(FILES ${doc}/lintian-overrides RENAME ${package}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT ${component})
+endforeach()
+
 set(CPACK_GENERATOR DEB)
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL home custom)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -39,13 +87,35 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_HOME_PACKAGE_NAME varnparse)
 set(CPACK_DEBIAN_CUSTOM_PACKAGE_NAME varnparse-fennokit)
-set(CPACK_COMPONENT_HOME_DESCRIPTION "host table lookup: varnparse (home build) and parse")
-set(CPACK_COMPONENT_CUSTOM_DESCRIPTION "host table lookup: varnparse, custom build for fennoKit")
+# Each package's summary, and its extended description.
+set(SUMMARY_HOME "host table lookups: varnparse, parse and varncheck")
+set(SUMMARY_CUSTOM "host table lookup for fennoKit: custom build of varnparse")
+set(CPACK_DEBIAN_HOME_DESCRIPTION "varnparse looks an entry up by its third field in the five-field host table
+ ${VARNPARSE_HOME_TABLE}
+and prints one of its fields, or the entry as stored, with an exit status
+that scripts can test. parse does the same in the three-field table
+ ${PARSE_TABLE}
+whose third field holds '# ' and the key. varncheck reads a table exactly
+as the lookups do and reports each line they will not read as it looks.
+The programs are small and static, and start in well under a millisecond.")
+set(CPACK_DEBIAN_CUSTOM_DESCRIPTION "The custom build of varnparse reads the five-field host table
+ ${VARNPARSE_CUSTOM_TABLE}
+It is installed off the command search path, as
+ /usr/${CUSTOM_DIR}/varnparse
+so that it never replaces the home build of the varnparse package; the two
+install side by side.")
 # Static programs need nothing at run time; dynamic ones get their dependencies computed.
 if(LOOKUP_PROGRAMS_STATIC)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+# The C library compiled into the static programs, which the packages record.
+set(LOOKUP_STATIC_BUILT_USING "")
+if(LOOKUP_LIBC STREQUAL "musl")
+  execute_process(COMMAND dpkg-query -W -f [=[${source:Package} (= ${source:Version})]=] musl-dev
+                  OUTPUT_VARIABLE LOOKUP_STATIC_BUILT_USING ERROR_QUIET)
+endif()
+configure_file(packaging/control.cmake.in ${CMAKE_BINARY_DIR}/debian/control.cmake @ONLY)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/debian/control.cmake)
 include(CPack)
-

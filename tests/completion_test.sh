@@ -14,7 +14,11 @@ offered() {
   COMP_LINE="$*"
   COMP_POINT=${#COMP_LINE}
   COMPREPLY=()
-  _lookup_complete "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>&1
+  if [ "$1" = varncheck ]; then
+    _varncheck_complete "$1" 2>&1
+  else
+    _lookup_complete "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>&1
+  fi
   printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd' '
 }
 
@@ -31,21 +35,31 @@ expect() {  # expect OFFERED WORD...
 }
 
 mkdir -p "$(dirname "$home")" "$(dirname "$custom")" "$(dirname "$hosts")"
+printf 'l\tx\t%s\nl\tx\tzz%s\n' "$(printf 'z%.0s' {1..39})" "$(printf 'z%.0s' {1..38})" >"$home.long"
 printf 'gw 1\tNorth\tab cd\nweb01\tFront\tweb01\t10.0.0.5\tdmz\nweb02\tFront\tweb02\ndb\tData\tkey=eq\n\t\tlead\tx\ty\nweb01\tdup\tweb01\nshort\tline\n' >"$home"
+cat "$home.long" >>"$home"
+rm "$home.long"
 printf 'c1\tCustom\tcustom-key\n' >"$custom"
-printf 'h\tx\t# 42\nh\ty\t#=7\nh\tz\t#9\nh\tw\t# a$b\n' >"$hosts"
+printf 'h\tx\t# 42\nh\ty\t#=7\nh\tz\t#9\nh\tw\t# a$b\nh\tl\t# %s\nh\tl\t# y%s\n' \
+  "$(printf 'q%.0s' {1..37})" "$(printf 'q%.0s' {1..37})" >"$hosts"
 
-expect 'ab\ cd key\ eq web01 web02 y' varnparse ''
+expect "ab\\ cd key\\ eq web01 web02 y $(printf 'z%.0s' {1..39})" varnparse ''
+expect '"ab cd"' varnparse '"ab'
+expect "'ab cd'" varnparse "'a"
+expect '"web01" "web02"' varnparse '"web'
 expect 'web01 web02' varnparse we
 expect 'ab\ cd' varnparse 'ab\ '
 expect '' varnparse nothing
 expect '1 2 3 4 L' varnparse web01 ''
 expect 'L' varnparse web01 L
 expect '' varnparse web01 2 ''
-expect '42 7 a\$b' parse ''
+expect "42 7 a\\\$b $(printf 'q%.0s' {1..37})" parse ''
+expect '"a\$b"' parse '"a'
 expect '42' parse 4
 expect '1 2 3 4 L' parse 42 ''
 expect 'custom-key' /usr/libexec/fennoKit/varnparse ''
+expect '--all --help --parse --version' varncheck -
+expect '--parse' varncheck --p
 expect 'custom-key' ./build/custom/varnparse c
 rm -f "$home"
 expect '' varnparse ''
@@ -60,7 +74,7 @@ if declare -F __load_completion >/dev/null; then
   cp "$completion" "$dir/completions/parse"
   complete -r varnparse parse
   BASH_COMPLETION_USER_DIR=$dir __load_completion parse
-  expect '42 7 a\$b' parse ''
+  expect "42 7 a\\\$b $(printf 'q%.0s' {1..37})" parse ''
   rm -rf "$dir"
 fi
 

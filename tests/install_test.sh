@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, checks the man pages, makes the Debian packages,
 # installs both side by side into a scratch root and runs a lookup from there.
-#   install_test.sh BUILD_DIR HOME_TABLE CUSTOM_TABLE PARSE_TABLE
+#   install_test.sh BUILD_DIR HOME_TABLE CUSTOM_TABLE PARSE_TABLE VERSION
 set -euo pipefail
-build=$1 home=$2 custom=$3 hosts=$4
+build=$1 home=$2 custom=$3 hosts=$4 version=$5
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 passed=0 failed=0
@@ -22,25 +22,51 @@ check() {  # check DESCRIPTION COMMAND...
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" --component home >/dev/null
 cmake --install "$build" --prefix "$prefix" --component custom >/dev/null
-for file in bin/varnparse bin/parse libexec/fennoKit/varnparse \
-  share/man/man1/varnparse.1 share/man/man1/parse.1 share/man/man1/varnparse-fennokit.1 \
-  share/bash-completion/completions/varnparse share/bash-completion/completions/parse; do
+for file in bin/varnparse bin/parse bin/varncheck libexec/fennoKit/varnparse \
+  share/man/man1/varnparse.1.gz share/man/man1/parse.1.gz share/man/man1/varncheck.1.gz \
+  share/man/man1/varnparse-fennokit.1.gz share/man/man5/varn_hosts.5.gz \
+  share/doc/varnparse/copyright share/doc/varnparse/changelog.gz \
+  share/doc/varnparse-fennokit/copyright share/lintian/overrides/varnparse \
+  share/bash-completion/completions/varnparse share/bash-completion/completions/parse \
+  share/bash-completion/completions/varncheck; do
   check "installed $file" test -f "$prefix/$file"
 done
 check "installed varnparse runs" test "$("$prefix/bin/varnparse"; echo " $?")" = "Not enough parameters
  0"
+# The lookups take no options: one argument is too few, whatever it is.
+check "varnparse --version is too few arguments" \
+  test "$("$prefix/bin/varnparse" --version; echo " $?")" = "Not enough parameters
+ 0"
+check "varncheck --version" test "$("$prefix/bin/varncheck" --version)" = "varncheck $version"
 
-for page in "$prefix"/share/man/man1/*.1; do
+for page in "$prefix"/share/man/man*/*.gz; do
   check "mandoc lint $page" test -z "$(mandoc -T lint -W warning "$page" 2>&1)"
-  check "man -l $page" bash -c 'MANPAGER=cat MANWIDTH=80 man -l "$1" 2>&1 | grep -q "EXIT STATUS"' _ "$page"
+  check "man -l $page" bash -c 'MANPAGER=cat MANWIDTH=80 man -l "$1" 2>&1 | grep -q "SEE ALSO"' _ "$page"
+  check "footer of $page has the version" \
+    bash -c 'MANPAGER=cat man -l "$1" 2>/dev/null | tail -1 | grep -q "varnparse $2"' _ "$page" "$version"
+  check "$page names varn_hosts(5)" bash -c 'zcat "$1" | grep -q "^.Xr varn_hosts 5\|^.Nm varn_hosts"' _ "$page"
 done
-check "FILES names the home table" grep -q "$home" "$prefix/share/man/man1/varnparse.1"
-check "FILES names the custom table" grep -q "$custom" "$prefix/share/man/man1/varnparse-fennokit.1"
-check "FILES names the parse table" grep -q "$hosts" "$prefix/share/man/man1/parse.1"
+man1=$prefix/share/man/man1
+check "FILES names the home table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/varnparse.1.gz" "$home"
+check "FILES names the custom table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/varnparse-fennokit.1.gz" "$custom"
+check "FILES names the parse table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/parse.1.gz" "$hosts"
+check "the two varnparse pages have their own whatis lines" \
+  test "$(lexgrog "$man1/varnparse.1.gz" | cut -d: -f2-)" != "$(lexgrog "$man1/varnparse-fennokit.1.gz" | cut -d: -f2-)"
+check "the custom page says how to run the custom build" \
+  bash -c 'zcat "$1" | grep -q "libexec/fennoKit/varnparse"' _ "$man1/varnparse-fennokit.1.gz"
 
 (cd "$build" && cpack -G DEB -B "$scratch/packages" >/dev/null)
 debs=("$scratch"/packages/*.deb)
 check "two packages" test ${#debs[@]} -eq 2
+check "distinct summaries" test "$(dpkg-deb -f "${debs[0]}" Description | head -1)" != \
+  "$(dpkg-deb -f "${debs[1]}" Description | head -1)"
+if command -v lintian >/dev/null; then
+  lint=$(lintian "${debs[@]}" 2>&1 | grep -E '^[EW]: ' || true)
+  check "lintian: no error or warning${lint:+:
+$lint}" test -z "$lint"
+else
+  echo "lintian missing: packages not linted"
+fi
 root=$scratch/root
 mkdir -p "$root"/var/lib/dpkg/{info,updates}
 touch "$root"/var/lib/dpkg/{status,available}
@@ -49,6 +75,7 @@ check "packages install side by side" \
 check "home build installed" test -x "$root/usr/bin/varnparse"
 check "parse installed" test -x "$root/usr/bin/parse"
 check "custom build installed" test -x "$root/usr/libexec/fennoKit/varnparse"
+check "varncheck installed" test -x "$root/usr/bin/varncheck"
 
 # The programs are static: in the scratch root, with its own tables, they answer as installed.
 if [ "$(id -u)" -eq 0 ]; then
@@ -59,6 +86,10 @@ if [ "$(id -u)" -eq 0 ]; then
   check "home lookup" test "$(chroot "$root" /usr/bin/varnparse web01 2)" = "Front End"
   check "custom lookup" test "$(chroot "$root" /usr/libexec/fennoKit/varnparse web01 2)" = "Custom Side"
   check "parse lookup" test "$(chroot "$root" /usr/bin/parse 42 2)" = "Build Server"
+  rm "$root$custom"
+  check "varncheck checks the installed tables" test "$(chroot "$root" /usr/bin/varncheck)" = "$home: 1 lines, 1 entries, 0 errors, 0 warnings
+$custom: absent (the table of the custom build of varnparse)
+$hosts: 1 lines, 1 entries, 0 errors, 0 warnings"
 else
   echo "not root: lookups in the scratch root skipped"
 fi
