@@ -42,14 +42,17 @@ done
 musl-gcc -O2 -static "$root/bench/noop.c" -o "$work/noop_musl"
 
 # median RUNS COMMAND...: hyperfine over the commands, then a row per command with its median in
-# ms. The machine's speed drifts, so the commands take turns over several rounds and each keeps
-# its lowest median.
+# ms. The machine's speed drifts, so the commands take turns over several rounds, each round
+# starting with the next command, and each keeps its lowest median.
 median() {
   local csv="$work/times.csv" n="$1" round
   shift
+  local commands=("$@")
   : >"$work/medians"
-  for ((round = 0; round < rounds; round++)); do
-    hyperfine -N -i --warmup 20 --runs "$n" --export-csv "$csv" "$@" >/dev/null 2>&1
+  for ((round = 0; round < rounds * 2; round++)); do
+    local k=$((round % ${#commands[@]}))
+    hyperfine -N -i --warmup 20 --runs "$(((n + 1) / 2))" --export-csv "$csv" \
+      "${commands[@]:k}" "${commands[@]:0:k}" >/dev/null 2>&1
     mawk -F, 'NR > 1 { printf "%s\t%.4f\n", $1, $4 * 1000 }' "$csv" >>"$work/medians"
   done
   mawk -F'\t' '!($1 in best) { order[++n] = $1; best[$1] = $2 }

@@ -11,6 +11,13 @@ inline constexpr int kSlotCount = 8;      // slots 0 to 7, indexed by field numb
 inline constexpr int kSlotSize = 40;      // 39 bytes of text and a terminating zero byte
 inline constexpr int kMaxFieldCount = 5;  // slots 1 to 5 take fields; 0, 6 and 7 stay unused
 
+// Where a record's separators and spaces stand: bit i of word i / 64 for byte i. Every bit from
+// the end of the usable text on counts as a separator, and none as a space.
+struct RecordBits {
+  uint64_t separators[2];
+  uint64_t spaces[2];
+};
+
 // The working state of one run's reading: one instance is overwritten record by record.
 // A value-initialised HostRecord has every slot empty.
 struct HostRecord {
@@ -18,6 +25,7 @@ struct HostRecord {
   int length;                // bytes read into buffer, zero bytes counted
   char raw[kBufferSize];     // the record's usable text as read, before any change
   int rawLength;
+  RecordBits bits;  // where the separators and spaces of the usable text stand
   char slots[kSlotCount][kSlotSize];
   unsigned char slotLength[kSlotCount];
   bool overLong[kSlotCount];  // the field did not fit its slot and was cut to 39 bytes
@@ -32,15 +40,35 @@ inline bool isFieldSeparator(char c) {
   return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Where a record's separators and spaces stand: bit i of word i / 64 for byte i. Every bit from
-// the end of the usable text on counts as a separator, and none as a space.
-struct RecordBits {
-  uint64_t separators[2];
-  uint64_t spaces[2];
-};
-
 // The bits of text[0, usable); text has room for kBufferSize bytes and usable is at most 99.
 RecordBits recordBits(const char* text, int usable);
+
+// Where the fields of a record begin and end: bit i set in starts when byte i begins a field, in
+// lasts when byte i ends one.
+struct FieldEdges {
+  uint64_t starts[2];
+  uint64_t lasts[2];
+};
+
+inline FieldEdges fieldEdges(const RecordBits& bits) {
+  const uint64_t in0 = ~bits.separators[0], in1 = ~bits.separators[1];
+  // The byte before byte 0, and the one after byte 127, count as separators.
+  const uint64_t before0 = in0 << 1, before1 = in1 << 1 | in0 >> 63;
+  const uint64_t after0 = in0 >> 1 | in1 << 63, after1 = in1 >> 1;
+  return {{in0 & ~before0, in1 & ~before1}, {in0 & ~after0, in1 & ~after1}};
+}
+
+// Takes the lowest set bit out of bits and returns its position, or 128 when none is left.
+inline int takeLowest(uint64_t (&bits)[2]) {
+  for (int w = 0; w < 2; ++w) {
+    if (bits[w] != 0) {
+      const int i = __builtin_ctzll(bits[w]);
+      bits[w] &= bits[w] - 1;
+      return 64 * w + i;
+    }
+  }
+  return 128;
+}
 
 // The first bit at or after from that is set (or clear, when set is false), or 128.
 inline int nextBit(const uint64_t (&bits)[2], int from, bool set) {

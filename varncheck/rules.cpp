@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr size_t kChunkSize = 1 << 20;
 constexpr int kLineBytes = 5;  // a line number as stored beside its key: up to 2^40
 constexpr std::string_view kParsePrefix = "# ";
 
@@ -62,24 +61,27 @@ struct Layout {
   bool hasSpace[6] = {};     // a space in fields 1 to 5
 };
 
-Layout layoutOf(std::string_view text, int fieldCount) {
+// Reads the bits parseRecord noted: they are those of the raw copy.
+Layout layoutOf(const HostRecord& record, int fieldCount) {
   Layout layout;
-  const int size = static_cast<int>(text.size());
-  const RecordBits bits = recordBits(text.data(), size);
+  const RecordBits& bits = record.bits;
+  FieldEdges edges = fieldEdges(bits);
+  // Fields are few: clearing the lowest bit until none is left is cheaper than a population count
+  // without the instruction for it.
+  for (const uint64_t word : edges.starts) {
+    for (uint64_t w = word; w != 0; w &= w - 1) ++layout.fields;
+  }
   int end = 0;  // where the last field ended
-  for (int start; (start = nextBit(bits.separators, end, false)) < size;) {
+  for (int n = 1; n <= layout.fields && n <= 5; ++n) {
+    const int start = takeLowest(edges.starts);
     const int run = start - end;
-    if (layout.fields < fieldCount && layout.runAfter < 0 &&
-        (run >= 2 || (run >= 1 && layout.fields == 0))) {
-      layout.runAfter = layout.fields;
+    if (n <= fieldCount && layout.runAfter < 0 && (run >= 2 || (run >= 1 && n == 1))) {
+      layout.runAfter = n - 1;
       layout.runLength = run;
     }
-    end = nextBit(bits.separators, start, true);
-    if (++layout.fields <= 5) {
-      layout.fieldLength[layout.fields] = end - start;
-      const int space = nextBit(bits.spaces, start, true);
-      layout.hasSpace[layout.fields] = space < end;
-    }
+    end = takeLowest(edges.lasts) + 1;
+    layout.fieldLength[n] = end - start;
+    layout.hasSpace[n] = nextBit(bits.spaces, start, true) < end;
   }
   return layout;
 }
@@ -123,18 +125,17 @@ class Checker {
     lastEndsLine_ = endsLine;
 
     const int taken = parseRecord(record, fieldCount_);
-    const std::string_view raw = record.rawText();
     // The key's slot is far from anything touched lately: ask for it before the layout's work.
     if (taken >= 3) keys_->prefetch(record.slot(3));
-    if (first) checkLayout(raw);
+    if (first) checkLayout(record);
     if (taken >= 3) takeEntry(record, first);
     if (endsLine) endLine();
   }
 
   // Fields as the eye reads them against fields as the split takes them: the first record only,
   // since the rest of a long line is reported as such.
-  void checkLayout(std::string_view raw) {
-    const Layout layout = layoutOf(raw, fieldCount_);
+  void checkLayout(const HostRecord& record) {
+    const Layout layout = layoutOf(record, fieldCount_);
     if (layout.fields == 0) return;  // blank
     if (layout.fields < 3) {
       add(Rule::kNotAnEntry, layout.fields == 1
@@ -212,7 +213,7 @@ class Checker {
 
   // The length of the over-long key field as written: parseRecord keeps only 39 bytes of it.
   long fieldLengthOnLine(const HostRecord& record) const {
-    const Layout layout = layoutOf(record.rawText(), 3);
+    const Layout layout = layoutOf(record, 3);
     return layout.fieldLength[3];
   }
 
@@ -299,32 +300,40 @@ CheckSummary checkTable(int fd, Shape shape, CheckSink& sink) {
   return Checker(shape, sink).run(fd);
 }
 
-KeyIndex::KeyIndex(size_t expectedKeys) : chunkUsed_(kChunkSize) {
+KeyIndex::KeyIndex(size_t expectedKeys) {
   slotCount_ = 1024;
   while (slotCount_ < 2 * expectedKeys) slotCount_ *= 2;
-  slots_ = allocate(slotCount_);
-}
-
-KeyIndex::~KeyIndex() { std::free(slots_); }
-
-KeyIndex::Slot* KeyIndex::allocate(size_t count) {
-  void* slots = std::calloc(count, sizeof(Slot));
-  if (slots == nullptr) {
+  slots_ = static_cast<Slot*>(map(slotCount_ * sizeof(Slot), false));
+  // Positions are 32 bits. Reserving costs no memory; where even that is refused, less will do.
+  for (keysRoom_ = size_t{1} << 32; keysRoom_ >= (size_t{1} << 24); keysRoom_ /= 4) {
+    keys_ = static_cast<char*>(map(keysRoom_, true));
+    if (keys_ != nullptr) break;
+  }
+  if (keys_ == nullptr) {
     std::fputs("varncheck: out of memory\n", stderr);
     std::exit(2);
   }
-  // A large index is read at random: large pages spare the lookups of the address translation.
-  if (count * sizeof(Slot) >= (2 << 20)) madvise(slots, count * sizeof(Slot), MADV_HUGEPAGE);
-  return static_cast<Slot*>(slots);
+}
+
+KeyIndex::~KeyIndex() {
+  munmap(slots_, slotCount_ * sizeof(Slot));
+  munmap(keys_, keysRoom_);
+}
+
+void* KeyIndex::map(size_t bytes, bool reserveOnly) {
+  void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | (reserveOnly ? MAP_NORESERVE : 0), -1, 0);
+  if (memory == MAP_FAILED) {
+    if (reserveOnly) return nullptr;
+    std::fputs("varncheck: out of memory\n", stderr);
+    std::exit(2);
+  }
+  madvise(memory, bytes, MADV_HUGEPAGE);
+  return memory;
 }
 
 void KeyIndex::prefetch(std::string_view key) const {
   __builtin_prefetch(&slots_[hashKey(key) & (slotCount_ - 1)]);
-}
-
-const char* KeyIndex::at(uint32_t position) const {
-  const uint32_t p = position - 1;
-  return chunks_[p / kChunkSize].get() + p % kChunkSize;
 }
 
 long KeyIndex::insert(std::string_view key, long line) {
@@ -333,7 +342,7 @@ long KeyIndex::insert(std::string_view key, long line) {
   size_t i = hash & mask;
   for (; slots_[i].position != 0; i = (i + 1) & mask) {
     if (slots_[i].hash != hash) continue;
-    const char* stored = at(slots_[i].position);
+    const char* stored = keys_ + slots_[i].position - 1;
     if (static_cast<unsigned char>(stored[0]) == key.size() &&
         std::memcmp(stored + 1 + kLineBytes, key.data(), key.size()) == 0) {
       long first = 0;
@@ -344,18 +353,14 @@ long KeyIndex::insert(std::string_view key, long line) {
     }
   }
   const size_t need = 1 + kLineBytes + key.size();
-  if (chunkUsed_ + need > kChunkSize) {
-    // Positions are 32 bits: past 4 GiB of keys, later keys are not indexed.
-    if ((chunks_.size() + 1) * kChunkSize >= UINT32_MAX) return 0;
-    chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkSize));
-    chunkUsed_ = 0;
-  }
-  char* stored = chunks_.back().get() + chunkUsed_;
+  // Past the reserved region, later keys are not indexed.
+  if (keysUsed_ + need >= keysRoom_) return 0;
+  char* stored = keys_ + keysUsed_;
   stored[0] = static_cast<char>(key.size());
   for (int b = 0; b < kLineBytes; ++b) stored[1 + b] = static_cast<char>(line >> (8 * b));
   std::memcpy(stored + 1 + kLineBytes, key.data(), key.size());
-  slots_[i] = {static_cast<uint32_t>((chunks_.size() - 1) * kChunkSize + chunkUsed_ + 1), hash};
-  chunkUsed_ += need;
+  slots_[i] = {static_cast<uint32_t>(keysUsed_ + 1), hash};
+  keysUsed_ += need;
   if (++used_ * 2 > slotCount_) grow();
   return 0;
 }
@@ -364,7 +369,7 @@ void KeyIndex::grow() {
   Slot* const old = slots_;
   const size_t oldCount = slotCount_;
   slotCount_ *= 2;
-  slots_ = allocate(slotCount_);
+  slots_ = static_cast<Slot*>(map(slotCount_ * sizeof(Slot), false));
   const size_t mask = slotCount_ - 1;
   for (size_t k = 0; k < oldCount; ++k) {
     const Slot& s = old[k];
@@ -373,5 +378,5 @@ void KeyIndex::grow() {
     while (slots_[i].position != 0) i = (i + 1) & mask;
     slots_[i] = s;
   }
-  std::free(old);
+  munmap(old, oldCount * sizeof(Slot));
 }

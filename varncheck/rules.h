@@ -78,8 +78,9 @@ struct CheckSummary {
 // Checks the table open at fd from its current position to its end, reporting to sink.
 CheckSummary checkTable(int fd, Shape shape, CheckSink& sink);
 
-// The distinct keys seen so far and the line of the first entry of each, in compact storage:
-// keys are packed into fixed chunks and an open-addressing table of 8-byte slots points at them.
+// The distinct keys seen so far and the line of the first entry of each, in compact storage: the
+// keys one after another in one reserved region, and an open-addressing table of 8-byte slots
+// that points into it. Both ask for large pages, since the table is touched at random.
 class KeyIndex {
  public:
   // Sized for about expectedKeys keys; it grows past them.
@@ -94,19 +95,18 @@ class KeyIndex {
 
  private:
   struct Slot {
-    uint32_t position;  // where the key stands in the chunks, plus one; 0 for an empty slot
+    uint32_t position;  // where the key stands in the region, plus one; 0 for an empty slot
     uint32_t hash;
   };
-  const char* at(uint32_t position) const;
-  // Zeroed slots, left untouched by the allocation itself, so that pages never used cost nothing.
-  static Slot* allocate(size_t count);
+  static void* map(size_t bytes, bool reserveOnly);
   void grow();
 
   Slot* slots_;
   size_t slotCount_;
   size_t used_ = 0;
-  std::vector<std::unique_ptr<char[]>> chunks_;
-  size_t chunkUsed_;
+  char* keys_;       // reserved, and taken in page by page as it is written
+  size_t keysRoom_;  // bytes reserved
+  size_t keysUsed_ = 0;
 };
 
 #endif  // VARNCHECK_RULES_H_
