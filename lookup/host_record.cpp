@@ -27,8 +27,6 @@ void restoreSpaces(char* slot, int length) {
   }
 }
 
-}  // namespace
-
 RecordBits recordBits(const char* text, int usable) {
   RecordBits bits{};
 #if defined(__SSE2__)
@@ -64,6 +62,8 @@ RecordBits recordBits(const char* text, int usable) {
   return bits;
 }
 
+}  // namespace
+
 int parseRecord(HostRecord& record, int fieldCount) {
   // A zero byte ends the usable text; what follows it in the record is never looked at.
   const int usable = static_cast<int>(strnlen(record.buffer, record.length));
@@ -74,8 +74,9 @@ int parseRecord(HostRecord& record, int fieldCount) {
   char* text = record.buffer;
   record.bits = recordBits(text, usable);
   const RecordBits& bits = record.bits;
-  uint64_t spaces[2] = {bits.spaces[0], bits.spaces[1]};
-  for (int i; (i = takeLowest(spaces)) < usable;) text[i] = '=';
+  for (uint64_t low = bits.spaces[0], high = bits.spaces[1]; (low | high) != 0;) {
+    text[takeFirst(low, high)] = '=';
+  }
 
   // Slots are emptied so that a var number the record does not reach prints an empty line,
   // never a field left over from an earlier entry.
@@ -87,11 +88,13 @@ int parseRecord(HostRecord& record, int fieldCount) {
 
   const int wanted = fieldCount < kMaxFieldCount ? fieldCount : kMaxFieldCount;
   int taken = 0;
-  FieldEdges edges = fieldEdges(bits);
-  while (taken < wanted) {
-    const int start = takeLowest(edges.starts);
-    if (start >= usable) break;
-    const int length = takeLowest(edges.lasts) + 1 - start;
+  // Past the usable text every bit is a separator, so every field found lies inside it.
+  const FieldEdges edges = fieldEdges(bits);
+  uint64_t starts0 = edges.starts[0], starts1 = edges.starts[1];
+  uint64_t lasts0 = edges.lasts[0], lasts1 = edges.lasts[1];
+  while (taken < wanted && (starts0 | starts1) != 0) {
+    const int start = takeFirst(starts0, starts1);
+    const int length = takeFirst(lasts0, lasts1) + 1 - start;
     const int stored = length < kSlotSize ? length : kSlotSize - 1;
     ++taken;
     // A whole slot's worth is copied, a fixed size that compiles to a few moves; the buffer

@@ -40,9 +40,6 @@ inline bool isFieldSeparator(char c) {
   return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The bits of text[0, usable); text has room for kBufferSize bytes and usable is at most 99.
-RecordBits recordBits(const char* text, int usable);
-
 // Where the fields of a record begin and end: bit i set in starts when byte i begins a field, in
 // lasts when byte i ends one.
 struct FieldEdges {
@@ -58,16 +55,27 @@ inline FieldEdges fieldEdges(const RecordBits& bits) {
   return {{in0 & ~before0, in1 & ~before1}, {in0 & ~after0, in1 & ~after1}};
 }
 
-// Takes the lowest set bit out of bits and returns its position, or 128 when none is left.
-inline int takeLowest(uint64_t (&bits)[2]) {
-  for (int w = 0; w < 2; ++w) {
-    if (bits[w] != 0) {
-      const int i = __builtin_ctzll(bits[w]);
-      bits[w] &= bits[w] - 1;
-      return 64 * w + i;
-    }
+// The lowest set bit of the pair of words, taken out of them; the pair must not be empty.
+inline int takeFirst(uint64_t& low, uint64_t& high) {
+  if (low != 0) {
+    const int i = __builtin_ctzll(low);
+    low &= low - 1;
+    return i;
   }
-  return 128;
+  const int i = 64 + __builtin_ctzll(high);
+  high &= high - 1;
+  return i;
+}
+
+// Whether any bit from first to last, both included, is set.
+inline bool anyBetween(const uint64_t (&bits)[2], int first, int last) {
+  for (int w = first >> 6; w <= last >> 6; ++w) {
+    uint64_t word = bits[w];
+    if (w == first >> 6) word &= ~uint64_t{0} << (first & 63);
+    if (w == last >> 6 && (last & 63) != 63) word &= (uint64_t{2} << (last & 63)) - 1;
+    if (word != 0) return true;
+  }
+  return false;
 }
 
 // The first bit at or after from that is set (or clear, when set is false), or 128.

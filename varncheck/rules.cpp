@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,20 +12,35 @@
 #include "lookup/host_record.h"
 #include "lookup/table_reader.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int kLineBytes = 5;  // a line number as stored beside its key: up to 2^40
 constexpr std::string_view kParsePrefix = "# ";
 
 uint32_t hashKey(std::string_view key) {
-  uint32_t h = 2166136261u;
-  for (const char c : key) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-  // The low bits pick the slot, and alone they mix keys that differ in their last digits poorly.
-  h ^= h >> 16;
-  h *= 0x85ebca6bu;
-  h ^= h >> 13;
-  h *= 0xc2b2ae35u;
-  return h ^ (h >> 16);
+  // Eight bytes at a time, the last word filled out with zero bytes and the length mixed in.
+  uint64_t h = key.size() * 0x9e3779b97f4a7c15u;
+  size_t i = 0;
+  for (; i + 8 <= key.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, key.data() + i, 8);
+    h = (h ^ word) * 0xff51afd7ed558ccdu;
+    h ^= h >> 32;
+  }
+  if (i < key.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, key.data() + i, key.size() - i);
+    h = (h ^ word) * 0xff51afd7ed558ccdu;
+  }
+  // The top bits choose the slot: fold the whole product into them.
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53u;
+  h ^= h >> 29;
+  return static_cast<uint32_t>(h >> 32);
 }
 
 // Appends bytes to buffer as a message may quote them: printable ASCII as it is, anything else
@@ -73,15 +89,15 @@ Layout layoutOf(const HostRecord& record, int fieldCount) {
   }
   int end = 0;  // where the last field ended
   for (int n = 1; n <= layout.fields && n <= 5; ++n) {
-    const int start = takeLowest(edges.starts);
+    const int start = takeFirst(edges.starts[0], edges.starts[1]);
     const int run = start - end;
     if (n <= fieldCount && layout.runAfter < 0 && (run >= 2 || (run >= 1 && n == 1))) {
       layout.runAfter = n - 1;
       layout.runLength = run;
     }
-    end = takeLowest(edges.lasts) + 1;
+    end = takeFirst(edges.lasts[0], edges.lasts[1]) + 1;
     layout.fieldLength[n] = end - start;
-    layout.hasSpace[n] = nextBit(bits.spaces, start, true) < end;
+    layout.hasSpace[n] = anyBetween(bits.spaces, start, end - 1);
   }
   return layout;
 }
@@ -118,23 +134,66 @@ class Checker {
     const long length = record.length;
     const bool endsLine = record.buffer[length - 1] == '\n';
     const bool first = records_ == 0;
-    const size_t usable = strnlen(record.buffer, length);
-    if (usable < static_cast<size_t>(length) && zeroAt_ == 0) zeroAt_ = lineBytes_ + usable + 1;
+    const int taken = parseRecord(record, fieldCount_);
+    // The raw copy stops at a zero byte.
+    if (record.rawLength < length && zeroAt_ == 0) zeroAt_ = lineBytes_ + record.rawLength + 1;
     lineBytes_ += length;
     ++records_;
     lastEndsLine_ = endsLine;
 
-    const int taken = parseRecord(record, fieldCount_);
-    // The key's slot is far from anything touched lately: ask for it before the layout's work.
-    if (taken >= 3) keys_->prefetch(record.slot(3));
-    if (first) checkLayout(record);
+    if (first) checkLayout(record, taken);
     if (taken >= 3) takeEntry(record, first);
     if (endsLine) endLine();
   }
 
   // Fields as the eye reads them against fields as the split takes them: the first record only,
   // since the rest of a long line is reported as such.
-  void checkLayout(const HostRecord& record) {
+  // Whether no rule of the layout can apply to the parsed record, found from what parseRecord
+  // noted with a few word operations: the common case, which then needs no walk of the fields.
+  bool plainLayout(const HostRecord& record, int taken) const {
+    if (taken == 0) return true;  // blank
+    if (taken < 3 || record.overLong[1] || record.overLong[2]) return false;
+    // A space of fields 1 and 4 is an "=" in the slot; so is an "=" of the table, which the
+    // walk tells apart.
+    if (holdsEquals(record, 1)) return false;
+    if (fieldCount_ >= 4 && (record.overLong[4] || holdsEquals(record, 4))) return false;
+    const uint64_t* sep = record.bits.separators;
+    const FieldEdges edges = fieldEdges(record.bits);
+    // A separator at byte 0, or a field with separators at both bytes before it.
+    if (sep[0] & 1) return false;
+    const uint64_t twoBefore0 = (sep[0] << 1) & (sep[0] << 2);
+    const uint64_t twoBefore1 = (sep[1] << 1 | sep[0] >> 63) & (sep[1] << 2 | sep[0] >> 62);
+    if ((edges.starts[0] & twoBefore0) | (edges.starts[1] & twoBefore1)) return false;
+    int fields = 0;
+    for (const uint64_t word : edges.starts) {
+      for (uint64_t w = word; w != 0; w &= w - 1) ++fields;
+    }
+    return fields <= fieldCount_;
+  }
+
+  static bool holdsEquals(const HostRecord& record, int n) {
+    const char* slot = record.slots[n];
+    const int length = record.slotLength[n];
+#if defined(__SSE2__)
+    // The slot in loads of sixteen, which for slots 1 and 4 stay inside the slots that follow;
+    // bits past the field's end are dropped.
+    static_assert(kSlotSize <= 48 && kSlotCount >= 6);
+    const __m128i equals = _mm_set1_epi8('=');
+    uint64_t found = 0;
+    for (int i = 0; i < length; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot + i));
+      found |=
+          static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals))))
+          << i;
+    }
+    return (found & ((uint64_t{1} << length) - 1)) != 0;
+#else
+    return std::memchr(slot, '=', length) != nullptr;
+#endif
+  }
+
+  void checkLayout(const HostRecord& record, int taken) {
+    if (plainLayout(record, taken)) return;
     const Layout layout = layoutOf(record, fieldCount_);
     if (layout.fields == 0) return;  // blank
     if (layout.fields < 3) {
@@ -300,10 +359,25 @@ CheckSummary checkTable(int fd, Shape shape, CheckSink& sink) {
   return Checker(shape, sink).run(fd);
 }
 
+namespace {
+
+constexpr int kRecentBits = 16;  // small enough to stay in the cache; merged when half full
+constexpr size_t kFilterBlockWords = 8;
+
+int log2Ceil(size_t n) {
+  int bits = 0;
+  while ((size_t{1} << bits) < n) ++bits;
+  return bits;
+}
+
+}  // namespace
+
 KeyIndex::KeyIndex(size_t expectedKeys) {
-  slotCount_ = 1024;
-  while (slotCount_ < 2 * expectedKeys) slotCount_ *= 2;
-  slots_ = static_cast<Slot*>(map(slotCount_ * sizeof(Slot), false));
+  large_ = makeTable(log2Ceil(std::max<size_t>(2 * expectedKeys, 1024)));
+  recent_ = makeTable(kRecentBits);
+  // A byte of filter a key: a block of 64 bytes for every 64 keys the large table may hold.
+  filterBits_ = large_.bits - 7;
+  filter_ = static_cast<uint64_t*>(map((kFilterBlockWords * 8) << filterBits_, false));
   // Positions are 32 bits. Reserving costs no memory; where even that is refused, less will do.
   for (keysRoom_ = size_t{1} << 32; keysRoom_ >= (size_t{1} << 24); keysRoom_ /= 4) {
     keys_ = static_cast<char*>(map(keysRoom_, true));
@@ -316,7 +390,9 @@ KeyIndex::KeyIndex(size_t expectedKeys) {
 }
 
 KeyIndex::~KeyIndex() {
-  munmap(slots_, slotCount_ * sizeof(Slot));
+  dropTable(large_);
+  dropTable(recent_);
+  munmap(filter_, (kFilterBlockWords * 8) << filterBits_);
   munmap(keys_, keysRoom_);
 }
 
@@ -332,25 +408,71 @@ void* KeyIndex::map(size_t bytes, bool reserveOnly) {
   return memory;
 }
 
-void KeyIndex::prefetch(std::string_view key) const {
-  __builtin_prefetch(&slots_[hashKey(key) & (slotCount_ - 1)]);
+KeyIndex::Table KeyIndex::makeTable(int bits) {
+  Table table;
+  table.bits = bits;
+  table.slots = static_cast<Slot*>(map(sizeof(Slot) << bits, false));
+  return table;
+}
+
+void KeyIndex::dropTable(Table& table) { munmap(table.slots, sizeof(Slot) << table.bits); }
+
+KeyIndex::Slot* KeyIndex::find(const Table& table, std::string_view key, uint32_t hash) const {
+  const size_t mask = (size_t{1} << table.bits) - 1;
+  for (size_t i = hash >> (32 - table.bits);; i = (i + 1) & mask) {
+    Slot& slot = table.slots[i];
+    if (slot.position == 0) return &slot;
+    if (slot.hash != hash) continue;
+    const char* stored = keys_ + slot.position - 1;
+    if (static_cast<unsigned char>(stored[0]) == key.size() &&
+        std::memcmp(stored + 1 + kLineBytes, key.data(), key.size()) == 0) {
+      return &slot;
+    }
+  }
+}
+
+void KeyIndex::put(Table& table, Slot slot) {
+  const size_t mask = (size_t{1} << table.bits) - 1;
+  size_t i = slot.hash >> (32 - table.bits);
+  while (table.slots[i].position != 0) i = (i + 1) & mask;
+  table.slots[i] = slot;
+  ++table.used;
+}
+
+// Four bits of one 64-byte block, chosen by a second mix of the hash.
+bool KeyIndex::mayHold(uint32_t hash) const {
+  const uint32_t h = hash * 0x9e3779b1u;
+  const uint64_t* block = filter_ + (h >> (32 - filterBits_)) * kFilterBlockWords;
+  for (int k = 0; k < 4; ++k) {
+    const unsigned bit = (hash >> (9 * k)) & 511;
+    if ((block[bit >> 6] >> (bit & 63) & 1) == 0) return false;
+  }
+  return true;
+}
+
+void KeyIndex::addToFilter(uint32_t hash) {
+  const uint32_t h = hash * 0x9e3779b1u;
+  uint64_t* block = filter_ + (h >> (32 - filterBits_)) * kFilterBlockWords;
+  for (int k = 0; k < 4; ++k) {
+    const unsigned bit = (hash >> (9 * k)) & 511;
+    block[bit >> 6] |= uint64_t{1} << (bit & 63);
+  }
 }
 
 long KeyIndex::insert(std::string_view key, long line) {
   const uint32_t hash = hashKey(key);
-  const size_t mask = slotCount_ - 1;
-  size_t i = hash & mask;
-  for (; slots_[i].position != 0; i = (i + 1) & mask) {
-    if (slots_[i].hash != hash) continue;
-    const char* stored = keys_ + slots_[i].position - 1;
-    if (static_cast<unsigned char>(stored[0]) == key.size() &&
-        std::memcmp(stored + 1 + kLineBytes, key.data(), key.size()) == 0) {
-      long first = 0;
-      for (int b = kLineBytes - 1; b >= 0; --b) {
-        first = first << 8 | static_cast<unsigned char>(stored[1 + b]);
-      }
-      return first;
+  Slot* slot = find(recent_, key, hash);
+  if (slot->position == 0 && mayHold(hash)) {
+    const Slot* old = find(large_, key, hash);
+    if (old->position != 0) slot = const_cast<Slot*>(old);
+  }
+  if (slot->position != 0) {
+    const char* stored = keys_ + slot->position - 1;
+    long first = 0;
+    for (int b = kLineBytes - 1; b >= 0; --b) {
+      first = first << 8 | static_cast<unsigned char>(stored[1 + b]);
     }
+    return first;
   }
   const size_t need = 1 + kLineBytes + key.size();
   // Past the reserved region, later keys are not indexed.
@@ -359,24 +481,40 @@ long KeyIndex::insert(std::string_view key, long line) {
   stored[0] = static_cast<char>(key.size());
   for (int b = 0; b < kLineBytes; ++b) stored[1 + b] = static_cast<char>(line >> (8 * b));
   std::memcpy(stored + 1 + kLineBytes, key.data(), key.size());
-  slots_[i] = {static_cast<uint32_t>(keysUsed_ + 1), hash};
+  *slot = {static_cast<uint32_t>(keysUsed_ + 1), hash};
   keysUsed_ += need;
-  if (++used_ * 2 > slotCount_) grow();
+  if (++recent_.used * 2 >= (size_t{1} << recent_.bits)) merge();
   return 0;
 }
 
-void KeyIndex::grow() {
-  Slot* const old = slots_;
-  const size_t oldCount = slotCount_;
-  slotCount_ *= 2;
-  slots_ = static_cast<Slot*>(map(slotCount_ * sizeof(Slot), false));
-  const size_t mask = slotCount_ - 1;
-  for (size_t k = 0; k < oldCount; ++k) {
-    const Slot& s = old[k];
-    if (s.position == 0) continue;
-    size_t i = s.hash & mask;
-    while (slots_[i].position != 0) i = (i + 1) & mask;
-    slots_[i] = s;
+// The recent table's slots are in the order of their hashes' top bits, which is the large
+// table's order too: the merge walks both from start to end.
+void KeyIndex::merge() {
+  int bits = large_.bits;
+  while ((large_.used + recent_.used) * 2 > (size_t{1} << bits)) ++bits;
+  if (bits > large_.bits) growLarge(bits);
+  const size_t count = size_t{1} << recent_.bits;
+  for (size_t i = 0; i < count; ++i) {
+    Slot& slot = recent_.slots[i];
+    if (slot.position == 0) continue;
+    put(large_, slot);
+    addToFilter(slot.hash);
+    slot = {0, 0};
   }
-  munmap(old, oldCount * sizeof(Slot));
+  recent_.used = 0;
+}
+
+void KeyIndex::growLarge(int bits) {
+  Table old = large_;
+  large_ = makeTable(bits);
+  munmap(filter_, (kFilterBlockWords * 8) << filterBits_);
+  filterBits_ = large_.bits - 7;
+  filter_ = static_cast<uint64_t*>(map((kFilterBlockWords * 8) << filterBits_, false));
+  const size_t count = size_t{1} << old.bits;
+  for (size_t i = 0; i < count; ++i) {
+    if (old.slots[i].position == 0) continue;
+    put(large_, old.slots[i]);
+    addToFilter(old.slots[i].hash);
+  }
+  dropTable(old);
 }
