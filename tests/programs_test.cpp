@@ -301,6 +301,43 @@ TEST(Programs, CallOnlyReadWriteAndExitOnceConfined) {
   removeTables();
 }
 
+// The checker's statuses, and with no file the build's own tables, each in its shape, absent
+// ones named.
+TEST(Varncheck, StatusesAndTheBuildsOwnTables) {
+  removeTables();
+  placeTable(HOME_TABLE, kFiveField);
+  placeTable(PARSE_TABLE, "h\tHost\t# 1\nh\tOther\t#=1\n");
+  const std::string dir = std::filesystem::path(HOME_TABLE).parent_path();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // the start of standard output
+    bool err;         // something on standard error
+  } kRuns[] = {
+      {{}, 0, std::string(HOME_TABLE) + ":1: warning: field 1 holds a space", false},
+      {{HOME_TABLE}, 0, std::string(HOME_TABLE) + ":1: warning: field 1 holds a space", false},
+      {{"--parse", HOME_TABLE}, 1, std::string(HOME_TABLE) + ":1: error: key field", false},
+      {{"--parse", PARSE_TABLE}, 0, std::string(PARSE_TABLE) + ":2: warning: key \"1\"", false},
+      {{HOME_TABLE, "/nonexistent/table"}, 2, HOME_TABLE, true},
+      {{dir}, 2, "", true},
+      {{"--bogus"}, 2, "", true},
+      {{"--version"}, 0, "varncheck ", false},
+      {{"--help"}, 0, "usage: varncheck", false},
+  };
+  for (const auto& r : kRuns) {
+    const Outcome o = run(VARNCHECK, r.args);
+    const std::string what = r.args.empty() ? "(no arguments)" : r.args[0];
+    EXPECT_EQ(o.status, r.status) << what;
+    EXPECT_EQ(o.out.substr(0, r.out.size()), r.out) << what << ": " << o.out;
+    EXPECT_EQ(!o.err.empty(), r.err) << what << ": " << o.err;
+  }
+  const Outcome all = run(VARNCHECK, {});
+  EXPECT_NE(all.out.find(std::string(CUSTOM_TABLE) + ": absent"), std::string::npos) << all.out;
+  EXPECT_NE(all.out.find(std::string(PARSE_TABLE) + ":2: warning: key"), std::string::npos)
+      << all.out;
+  removeTables();
+}
+
 std::string numberedTable(int lines) {
   std::string table;
   for (int i = 0; i < lines; ++i) {
