@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 void restoreSpaces(char* slot, int length) {
@@ -32,14 +28,11 @@ RecordBits recordBits(const char* text, int usable) {
 #if defined(__SSE2__)
   // Seven loads of sixteen cover 112 bytes, more than a record; the buffers hold 200.
   static_assert(kBufferSize >= 112 && kRecordMax < 112);
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i separators = _mm_set1_epi8('\r' - '\t');
   const __m128i space = _mm_set1_epi8(' ');
   for (int chunk = 0; chunk * 16 < usable; ++chunk) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + chunk * 16));
-    const __m128i d = _mm_sub_epi8(v, tab);  // tab to carriage return: at most their distance
-    const auto sep = static_cast<uint64_t>(
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, separators), d))));
+    const auto sep =
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(fieldSeparatorLanes(v))));
     const auto sp =
         static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, space))));
     bits.separators[chunk >> 2] |= sep << (16 * (chunk & 3));

@@ -147,8 +147,6 @@ size_t scanCandidates(const char* text, size_t size, size_t from, const KeyPiece
   const __m128i last = _mm_set1_epi8(needle.back());
   const __m128i space = _mm_set1_epi8(' ');
   const __m128i equals = _mm_set1_epi8('=');
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i separators = _mm_set1_epi8('\r' - '\t');
   const auto candidates = [&](size_t at) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + n - 1));
@@ -156,9 +154,8 @@ size_t scanCandidates(const char* text, size_t size, size_t from, const KeyPiece
     __m128i before;
     if (afterSpace) {
       before = _mm_or_si128(_mm_cmpeq_epi8(p, space), _mm_cmpeq_epi8(p, equals));
-    } else {  // tab to carriage return: p - tab, unsigned, is at most their distance
-      const __m128i d = _mm_sub_epi8(p, tab);
-      before = _mm_cmpeq_epi8(_mm_min_epu8(d, separators), d);
+    } else {
+      before = fieldSeparatorLanes(p);
     }
     return _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last)), before);
   };

@@ -8,13 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "lookup/host_record.h"
 #include "lookup/table_reader.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -82,11 +81,7 @@ Layout layoutOf(const HostRecord& record, int fieldCount) {
   Layout layout;
   const RecordBits& bits = record.bits;
   FieldEdges edges = fieldEdges(bits);
-  // Fields are few: clearing the lowest bit until none is left is cheaper than a population count
-  // without the instruction for it.
-  for (const uint64_t word : edges.starts) {
-    for (uint64_t w = word; w != 0; w &= w - 1) ++layout.fields;
-  }
+  layout.fields = countFields(edges);
   int end = 0;  // where the last field ended
   for (int n = 1; n <= layout.fields && n <= 5; ++n) {
     const int start = takeFirst(edges.starts[0], edges.starts[1]);
@@ -146,8 +141,6 @@ class Checker {
     if (endsLine) endLine();
   }
 
-  // Fields as the eye reads them against fields as the split takes them: the first record only,
-  // since the rest of a long line is reported as such.
   // Whether no rule of the layout can apply to the parsed record, found from what parseRecord
   // noted with a few word operations: the common case, which then needs no walk of the fields.
   bool plainLayout(const HostRecord& record, int taken) const {
@@ -164,11 +157,7 @@ class Checker {
     const uint64_t twoBefore0 = (sep[0] << 1) & (sep[0] << 2);
     const uint64_t twoBefore1 = (sep[1] << 1 | sep[0] >> 63) & (sep[1] << 2 | sep[0] >> 62);
     if ((edges.starts[0] & twoBefore0) | (edges.starts[1] & twoBefore1)) return false;
-    int fields = 0;
-    for (const uint64_t word : edges.starts) {
-      for (uint64_t w = word; w != 0; w &= w - 1) ++fields;
-    }
-    return fields <= fieldCount_;
+    return countFields(edges) <= fieldCount_;
   }
 
   static bool holdsEquals(const HostRecord& record, int n) {
@@ -192,6 +181,8 @@ class Checker {
 #endif
   }
 
+  // Fields as the eye reads them against fields as the split takes them: the first record only,
+  // since the rest of a long line is reported as such.
   void checkLayout(const HostRecord& record, int taken) {
     if (plainLayout(record, taken)) return;
     const Layout layout = layoutOf(record, fieldCount_);
@@ -261,8 +252,8 @@ class Checker {
         if (first) {
           std::string text = "key ";
           quote(text, key);
-          text += format(" is the key of line %ld already", firstLine);
-          text += "; this entry is never returned";
+          text +=
+              format(" is the key of line %ld already; this entry is never returned", firstLine);
           add(Rule::kDuplicateKey, text);
         }
       }
@@ -312,7 +303,6 @@ class Checker {
     }
     for (const Pending& p : pending_) {
       (isError(p.rule) ? summary_.errors : summary_.warnings) += 1;
-      ++summary_.byRule[static_cast<int>(p.rule)];
       sink_.diagnostic({line_, p.rule, p.text});
     }
     pending_.clear();
@@ -439,10 +429,13 @@ void KeyIndex::put(Table& table, Slot slot) {
   ++table.used;
 }
 
-// Four bits of one 64-byte block, chosen by a second mix of the hash.
+// A key's four bits lie in one 64-byte block, chosen by a second mix of the hash.
+uint64_t* KeyIndex::filterBlock(uint32_t hash) const {
+  return filter_ + ((hash * 0x9e3779b1u) >> (32 - filterBits_)) * kFilterBlockWords;
+}
+
 bool KeyIndex::mayHold(uint32_t hash) const {
-  const uint32_t h = hash * 0x9e3779b1u;
-  const uint64_t* block = filter_ + (h >> (32 - filterBits_)) * kFilterBlockWords;
+  const uint64_t* block = filterBlock(hash);
   for (int k = 0; k < 4; ++k) {
     const unsigned bit = (hash >> (9 * k)) & 511;
     if ((block[bit >> 6] >> (bit & 63) & 1) == 0) return false;
@@ -451,8 +444,7 @@ bool KeyIndex::mayHold(uint32_t hash) const {
 }
 
 void KeyIndex::addToFilter(uint32_t hash) {
-  const uint32_t h = hash * 0x9e3779b1u;
-  uint64_t* block = filter_ + (h >> (32 - filterBits_)) * kFilterBlockWords;
+  uint64_t* block = filterBlock(hash);
   for (int k = 0; k < 4; ++k) {
     const unsigned bit = (hash >> (9 * k)) & 511;
     block[bit >> 6] |= uint64_t{1} << (bit & 63);

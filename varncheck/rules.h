@@ -5,9 +5,7 @@
 #define VARNCHECK_RULES_H_
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
-#include <vector>
 
 // The two shapes of table: five fields keyed by field 3 (varnparse), or three fields whose third
 // holds "# " and the key (parse).
@@ -70,7 +68,6 @@ struct CheckSummary {
   long entries = 0;
   long errors = 0;
   long warnings = 0;
-  long byRule[kRuleCount] = {};
   bool readFailed = false;  // a read failed; what came before it was checked
   int readErrno = 0;
 };
@@ -110,6 +107,7 @@ class KeyIndex {
   // The slot of the key in table, or the empty slot where it would go.
   Slot* find(const Table& table, std::string_view key, uint32_t hash) const;
   static void put(Table& table, Slot slot);
+  uint64_t* filterBlock(uint32_t hash) const;
   bool mayHold(uint32_t hash) const;
   void addToFilter(uint32_t hash);
   void merge();
