@@ -5,7 +5,7 @@
 # Debian has no libstdc++ built for musl. The engine uses only header-only parts of the C++
 # library, so a musl object is compiled by the usual C++ compiler with its C++ headers ahead of
 # musl's C headers, and the program is linked by musl's own driver. Only the program targets and
-# their copy of the engine (lookup_musl) are built so; the tests link glibc's libstdc++ and the
+# their copy of the engine (lookup_musl, made in lookup/) are built so; the tests link glibc's libstdc++ and the
 # plain engine library.
 
 find_program(MUSL_GCC musl-gcc)
@@ -83,6 +83,3 @@ function(use_musl target)
   endif()
 endfunction()
 
-add_library(lookup_musl STATIC ${lookup_sources})
-target_include_directories(lookup_musl PUBLIC ${PROJECT_SOURCE_DIR})
-use_musl(lookup_musl)

@@ -103,3 +103,22 @@ int parseRecord(HostRecord& record, int fieldCount) {
   restoreSpaces(record.slots[3], record.slotLength[3]);
   return taken;
 }
+
+int keyFieldOf(const HostRecord& record, char (&out)[kSlotSize]) {
+  const int usable = static_cast<int>(strnlen(record.buffer, record.length));
+  const FieldEdges edges = fieldEdges(recordBits(record.buffer, usable));
+  uint64_t starts0 = edges.starts[0], starts1 = edges.starts[1];
+  uint64_t lasts0 = edges.lasts[0], lasts1 = edges.lasts[1];
+  int start = 0, last = 0;
+  for (int n = 1; n <= 3; ++n) {
+    if ((starts0 | starts1) == 0) return -1;
+    start = takeFirst(starts0, starts1);
+    last = takeFirst(lasts0, lasts1);
+  }
+  const int length = last + 1 - start;
+  if (length >= kSlotSize) return -1;
+  // As in parseRecord: a whole slot's worth, inside the 200-byte buffer.
+  std::memcpy(out, record.buffer + start, kSlotSize);
+  restoreSpaces(out, length);  // spaces stay spaces
+  return length;
+}

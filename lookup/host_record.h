@@ -108,4 +108,10 @@ inline bool anyBetween(const uint64_t (&bits)[2], int first, int last) {
 // Returns the number of fields taken.
 int parseRecord(HostRecord& record, int fieldCount);
 
+// The key field that parseRecord would leave in slot 3 of the record in buffer[0, length), found
+// without parsing it: copied to out with every space and "=" as a space. Returns its length, or
+// -1 when the record has fewer than three fields or the third is over 39 bytes, which no key
+// matches.
+int keyFieldOf(const HostRecord& record, char (&out)[kSlotSize]);
+
 #endif  // LOOKUP_HOST_RECORD_H_

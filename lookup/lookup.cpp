@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,29 +13,6 @@ namespace {
 
 constexpr int kFirstVar = 1;
 constexpr int kLastVar = 4;
-constexpr unsigned long kSeccompModeStrict = 1;  // SECCOMP_MODE_STRICT, not in every C library
-
-// The key a record's third field must equal: the profile's prefix and the first argument.
-struct Key {
-  char text[kSlotSize];
-  size_t length = 0;
-  bool tooLong = false;  // longer than 39 bytes: stored nowhere, matches nothing
-};
-
-Key makeKey(std::string_view prefix, const char* argument) {
-  Key key;
-  const size_t room = kSlotSize - 1 - prefix.size();
-  const size_t length = strnlen(argument, room + 1);
-  if (length > room) {
-    key.tooLong = true;
-    return key;
-  }
-  std::memcpy(key.text, prefix.data(), prefix.size());
-  std::memcpy(key.text + prefix.size(), argument, length);
-  key.length = prefix.size() + length;
-  key.text[key.length] = '\0';
-  return key;
-}
 
 // A matching record holds the key's longest run without spaces byte for byte (a space of the
 // key may stand as "=" in the table), so records without it are skipped unread. A key too long
@@ -54,40 +29,6 @@ KeyPiece searchPiece(const Key& key) {
     start = stop + 1;
   }
   return best;
-}
-
-bool matches(const Key& key, const HostRecord& record) {
-  return !key.tooLong && !record.overLong[3] &&
-         record.slot(3) == std::string_view(key.text, key.length);
-}
-
-// Writes all of text; false when a write fails. A reader that has gone must not kill the run:
-// runLookup ignores SIGPIPE first, so the failure is only reported.
-bool writeAll(int out, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t wrote = write(out, text.data(), text.size());
-    if (wrote <= 0) return false;
-    text.remove_prefix(static_cast<size_t>(wrote));
-  }
-  return true;
-}
-
-void writeField(int out, std::string_view field) {
-  char line[kSlotSize + 1];
-  std::memcpy(line, field.data(), field.size());
-  line[field.size()] = '\n';
-  writeAll(out, {line, field.size() + 1});
-}
-
-// The table is open and the run ends with status: confined, by the exit of its only thread, since
-// the exit of the whole group is not allowed, and the exit releases the table; otherwise the table
-// is closed and the status returned.
-int finish(int status, int table, bool confined) {
-  if (!confined) {
-    close(table);
-    return status;
-  }
-  for (;;) syscall(SYS_exit, status);
 }
 
 }  // namespace
@@ -107,6 +48,50 @@ int readVarNumber(const char* selector) {
   return static_cast<int>(value);
 }
 
+bool writeAll(int out, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t wrote = write(out, text.data(), text.size());
+    if (wrote <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(wrote));
+  }
+  return true;
+}
+
+Selector readSelector(const char* argument) {
+  Selector selector;
+  selector.lineMode = std::strcmp(argument, "L") == 0;
+  if (!selector.lineMode) selector.var = readVarNumber(argument);
+  return selector;
+}
+
+Key makeKey(std::string_view prefix, const char* argument) {
+  Key key;
+  const size_t room = kSlotSize - 1 - prefix.size();
+  const size_t length = strnlen(argument, room + 1);
+  if (length > room) {
+    key.tooLong = true;
+    return key;
+  }
+  std::memcpy(key.text, prefix.data(), prefix.size());
+  std::memcpy(key.text + prefix.size(), argument, length);
+  key.length = prefix.size() + length;
+  key.text[key.length] = '\0';
+  return key;
+}
+
+bool isEntryFor(const Key& key, const HostRecord& record, int taken) {
+  return taken >= 3 && !key.tooLong && !record.overLong[3] && record.slot(3) == key.view();
+}
+
+std::string_view answerText(const HostRecord& record, Selector selector,
+                            char (&line)[kSlotSize + 1]) {
+  if (selector.lineMode) return record.rawText();
+  const std::string_view field = record.slot(selector.var);
+  std::memcpy(line, field.data(), field.size());
+  line[field.size()] = '\n';
+  return {line, field.size() + 1};
+}
+
 int runLookup(const LookupProfile& profile, int argc, const char* const* argv, int out,
               Confinement confinement) {
   // Once, before any write: a sandboxed run could not change its signal handling later.
@@ -116,9 +101,8 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv, i
     return kStatusUsage;
   }
   const Key key = makeKey(profile.keyPrefix, argv[1]);
-  const bool lineMode = std::strcmp(argv[2], "L") == 0;
-  const int var = lineMode ? 0 : readVarNumber(argv[2]);
-  if (!lineMode && var == 0) {
+  const Selector selector = readSelector(argv[2]);
+  if (!selector.valid()) {
     writeAll(out, "Illegal Var Number\n");
     return kStatusBadSelector;
   }
@@ -126,21 +110,17 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv, i
   TableReader table;
   table.fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table.fd < 0) return kStatusNoTable;
-  const bool confined = confinement == Confinement::kSandbox &&
-                        prctl(PR_SET_SECCOMP, kSeccompModeStrict, 0, 0, 0) == 0;
+  const bool confined = enterConfinement(confinement);
 
   HostRecord record{};
   const KeyPiece piece = searchPiece(key);
   while (skipToCandidate(table, piece) && readRecord(table, record)) {
-    if (parseRecord(record, profile.fieldCount) >= 3 && matches(key, record)) {
-      if (lineMode) {
-        writeAll(out, record.rawText());
-      } else {
-        writeField(out, record.slot(var));
-      }
-      return finish(kStatusFound, table.fd, confined);
+    if (isEntryFor(key, record, parseRecord(record, profile.fieldCount))) {
+      char line[kSlotSize + 1];
+      writeAll(out, answerText(record, selector, line));
+      return finishRun(kStatusFound, table.fd, confined);
     }
   }
-  const bool said = writeAll(out, "Not Found\n");
-  return finish(said ? kStatusNotFound : kStatusNotFoundUnsaid, table.fd, confined);
+  const bool said = writeAll(out, kNotFoundText);
+  return finishRun(said ? kStatusNotFound : kStatusNotFoundUnsaid, table.fd, confined);
 }

@@ -6,6 +6,9 @@
 
 #include <string_view>
 
+#include "confinement.h"
+#include "host_record.h"
+
 // The constants that make a lookup program what it is.
 struct LookupProfile {
   const char* tablePath;       // absolute path of the host table
@@ -21,16 +24,6 @@ inline constexpr int kStatusBadSelector = 4;
 inline constexpr int kStatusNotFound = 10;         // "Not Found" was written whole
 inline constexpr int kStatusNotFoundUnsaid = 255;  // writing "Not Found" failed
 
-// What a run may still do once its table is open. A program chooses; tests and the fuzzer, which
-// call runLookup many times in one process, keep kNone.
-enum class Confinement {
-  kNone,
-  // Strict seccomp: only read, write and the exit of the thread are left, so the run ends the
-  // process itself with its status and never returns. Where the kernel refuses, it runs on
-  // unconfined. The process must have one thread.
-  kSandbox,
-};
-
 // Looks up argv[1] with the selector argv[2] ("L" or a var number 1 to 4) in the profile's table,
 // writes the result to out and returns the exit status. argv[0] is the program name; argc may be
 // 0. Nothing is ever written to standard error.
@@ -40,5 +33,42 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv,
 // The var number a selector other than "L" names, read as a leading decimal number; 0 when it
 // names none of 1 to 4 (too large for 32 bits included).
 int readVarNumber(const char* selector);
+
+// What a lookup prints of its entry: the record as stored, or the field of a var number.
+struct Selector {
+  bool lineMode = false;  // "L"
+  int var = 0;            // 1 to 4, or 0 when the selector names nothing
+  bool valid() const { return lineMode || var != 0; }
+};
+
+// The selector an argument names: "L" exactly, or a var number as readVarNumber reads it.
+Selector readSelector(const char* argument);
+
+// The key a record's third field must equal: the profile's prefix and the key argument.
+struct Key {
+  char text[kSlotSize];
+  size_t length = 0;
+  bool tooLong = false;  // longer than 39 bytes: stored nowhere, matches nothing
+  std::string_view view() const { return {text, length}; }
+};
+
+// The key that prefix followed by argument (a C string, read no further than 40 bytes) makes.
+Key makeKey(std::string_view prefix, const char* argument);
+
+// Whether a record that parseRecord split into taken fields is an entry for key: at least three
+// fields, a key field that was not cut, and equal to the key byte for byte.
+bool isEntryFor(const Key& key, const HostRecord& record, int taken);
+
+// The bytes a lookup writes for its entry: the raw copy in line mode, else the selected slot and
+// a newline, put together in line.
+std::string_view answerText(const HostRecord& record, Selector selector,
+                            char (&line)[kSlotSize + 1]);
+
+// Writes all of text to out; false when a write fails. A lookup ignores SIGPIPE first, so that a
+// reader that has gone makes the write fail instead of ending the run.
+bool writeAll(int out, std::string_view text);
+
+// What a lookup writes when no entry has the key.
+inline constexpr std::string_view kNotFoundText = "Not Found\n";
 
 #endif  // LOOKUP_LOOKUP_H_

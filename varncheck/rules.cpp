@@ -13,34 +13,13 @@
 #include <vector>
 
 #include "lookup/host_record.h"
+#include "lookup/key_hash.h"
 #include "lookup/table_reader.h"
 
 namespace {
 
 constexpr int kLineBytes = 5;  // a line number as stored beside its key: up to 2^40
 constexpr std::string_view kParsePrefix = "# ";
-
-uint32_t hashKey(std::string_view key) {
-  // Eight bytes at a time, the last word filled out with zero bytes and the length mixed in.
-  uint64_t h = key.size() * 0x9e3779b97f4a7c15u;
-  size_t i = 0;
-  for (; i + 8 <= key.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, key.data() + i, 8);
-    h = (h ^ word) * 0xff51afd7ed558ccdu;
-    h ^= h >> 32;
-  }
-  if (i < key.size()) {
-    uint64_t word = 0;
-    std::memcpy(&word, key.data() + i, key.size() - i);
-    h = (h ^ word) * 0xff51afd7ed558ccdu;
-  }
-  // The top bits choose the slot: fold the whole product into them.
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53u;
-  h ^= h >> 29;
-  return static_cast<uint32_t>(h >> 32);
-}
 
 // Appends bytes to buffer as a message may quote them: printable ASCII as it is, anything else
 // as \xNN, so that a diagnostic stays one line of text.

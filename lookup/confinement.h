@@ -1,0 +1,22 @@
+// Confining a run once its files are open, so that it can only read, write and exit.
+#ifndef LOOKUP_CONFINEMENT_H_
+#define LOOKUP_CONFINEMENT_H_
+
+// What a run may still do once its table is open. A program chooses; tests and the fuzzer, which
+// run many lookups in one process, keep kNone.
+enum class Confinement {
+  kNone,
+  // Strict seccomp: only read, write and the exit of the thread are left, so the run ends the
+  // process itself with its status and never returns. Where the kernel refuses, it runs on
+  // unconfined. The process must have one thread, and must allocate nothing once confined.
+  kSandbox,
+};
+
+// Enters confinement; returns whether the run is now confined.
+bool enterConfinement(Confinement confinement);
+
+// Ends a run whose file fd is open: a confined run exits with status and never returns (the exit
+// releases fd); otherwise fd is closed and status returned.
+int finishRun(int status, int fd, bool confined);
+
+#endif  // LOOKUP_CONFINEMENT_H_

@@ -1,0 +1,245 @@
+#include "varnquery/query.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "lookup/key_hash.h"
+#include "lookup/table_reader.h"
+
+namespace {
+
+constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key that matches nothing
+constexpr size_t kOutputSize = 64 * 1024;
+constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
+
+// A distinct key of the batch that an entry may have.
+struct Wanted {
+  const char* argument;  // the first key argument that makes it
+  uint32_t hash;
+  uint32_t keyAt;     // where its key text stands in the key arena
+  uint32_t answerAt;  // where its answer stands once found
+  unsigned char keyLength;
+  unsigned char answerLength;
+  bool found;
+};
+
+// Whether a key can equal a key field at all: a field is never empty, and after the split and
+// the restoration of spaces it holds no "=" and no separator.
+bool mayMatch(const Key& key) {
+  if (key.tooLong || key.length == 0) return false;
+  for (size_t i = 0; i < key.length; ++i) {
+    if (key.text[i] == '=' || isFieldSeparator(key.text[i])) return false;
+  }
+  return true;
+}
+
+// The distinct keys that may match, in open addressing by their hash; memory grows with the keys
+// alone. Everything is allocated before the table is read.
+class WantedSet {
+ public:
+  bool reserve(size_t keys) {
+    bits_ = 4;
+    while ((size_t{1} << bits_) < 2 * keys) ++bits_;
+    slots_ = static_cast<uint32_t*>(std::calloc(size_t{1} << bits_, sizeof *slots_));
+    wanted_ = static_cast<Wanted*>(std::malloc((keys + 1) * sizeof *wanted_));
+    text_ = static_cast<char*>(std::malloc(keys * (kSlotSize - 1) + 1));
+    return slots_ != nullptr && wanted_ != nullptr && text_ != nullptr;
+  }
+  ~WantedSet() {
+    std::free(slots_);
+    std::free(wanted_);
+    std::free(text_);
+  }
+
+  // The index of the key, added with argument if it is new.
+  uint32_t add(const Key& key, const char* argument) {
+    const uint32_t hash = hashKey(key.view());
+    uint32_t* slot = find(key.view(), hash);
+    if (*slot != 0) return *slot - 1;
+    Wanted& w = wanted_[count_];
+    w = {argument, hash, static_cast<uint32_t>(textUsed_), 0,
+         static_cast<unsigned char>(key.length), 0, false};
+    std::memcpy(text_ + textUsed_, key.text, key.length);
+    textUsed_ += key.length;
+    *slot = static_cast<uint32_t>(++count_);
+    return *slot - 1;
+  }
+
+  // The key equal to text that is still waiting for its entry, or null.
+  Wanted* waiting(std::string_view text) {
+    const uint32_t slot = *find(text, hashKey(text));
+    if (slot == 0 || wanted_[slot - 1].found) return nullptr;
+    return &wanted_[slot - 1];
+  }
+
+  Wanted& operator[](uint32_t i) { return wanted_[i]; }
+  size_t size() const { return count_; }
+
+ private:
+  uint32_t* find(std::string_view text, uint32_t hash) {
+    const size_t mask = (size_t{1} << bits_) - 1;
+    for (size_t i = hash >> (32 - bits_);; i = (i + 1) & mask) {
+      const uint32_t slot = slots_[i];
+      if (slot == 0) return &slots_[i];
+      const Wanted& w = wanted_[slot - 1];
+      if (w.hash == hash && w.keyLength == text.size() &&
+          std::memcmp(text_ + w.keyAt, text.data(), text.size()) == 0) {
+        return &slots_[i];
+      }
+    }
+  }
+
+  uint32_t* slots_ = nullptr;  // index of a Wanted plus one; 0 for an empty slot
+  int bits_ = 0;
+  Wanted* wanted_ = nullptr;
+  size_t count_ = 0;
+  char* text_ = nullptr;
+  size_t textUsed_ = 0;
+};
+
+// Output gathered in one buffer and written when it fills.
+class Output {
+ public:
+  explicit Output(int fd) : fd_(fd), buffer_(static_cast<char*>(std::malloc(kOutputSize))) {}
+  ~Output() { std::free(buffer_); }
+  bool ready() const { return buffer_ != nullptr; }
+
+  void add(std::string_view bytes) {
+    if (used_ + bytes.size() > kOutputSize) flush();
+    std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+  void add(char c) { add(std::string_view(&c, 1)); }
+
+  // Writes what is gathered; false when this or an earlier write failed, errno telling why.
+  bool flush() {
+    if (ok_ && used_ > 0 && !writeAll(fd_, {buffer_, used_})) {
+      ok_ = false;
+      errno_ = errno;
+    }
+    used_ = 0;
+    return ok_;
+  }
+  int error() const { return errno_; }
+
+ private:
+  int fd_;
+  char* buffer_;
+  size_t used_ = 0;
+  bool ok_ = true;
+  int errno_ = 0;
+};
+
+void sayProblem(int err, const char* name, int error) {
+  const char* reason = std::strerror(error);
+  const std::string_view parts[] = {"varnquery: ", name, ": ", reason, "\n"};
+  char line[512];
+  size_t used = 0;
+  for (const std::string_view part : parts) {
+    const size_t n = part.size() < sizeof line - used ? part.size() : sizeof line - used;
+    std::memcpy(line + used, part.data(), n);
+    used += n;
+  }
+  writeAll(err, {line, used});
+}
+
+}  // namespace
+
+int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
+             size_t keyCount, int out, int err, Confinement confinement) {
+  WantedSet set;
+  uint32_t* order = static_cast<uint32_t*>(std::malloc((keyCount + 1) * sizeof *order));
+  Output output(out);
+  if (order == nullptr || !output.ready() || !set.reserve(keyCount)) {
+    std::free(order);
+    writeAll(err, "varnquery: out of memory\n");
+    return kQueryTrouble;
+  }
+  for (size_t i = 0; i < keyCount; ++i) {
+    const Key key = makeKey(profile.keyPrefix, keys[i]);
+    order[i] = mayMatch(key) ? set.add(key, keys[i]) : kNeverFound;
+  }
+  const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
+  char* answers = static_cast<char*>(std::malloc(set.size() * answerRoom + 1));
+  auto table = static_cast<TableReader*>(std::malloc(sizeof(TableReader)));
+  if (answers == nullptr || table == nullptr) {
+    std::free(answers);
+    std::free(table);
+    std::free(order);
+    writeAll(err, "varnquery: out of memory\n");
+    return kQueryTrouble;
+  }
+  *table = TableReader{};
+  table->fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
+  if (table->fd < 0) {
+    sayProblem(err, profile.tablePath, errno);
+    std::free(answers);
+    std::free(table);
+    std::free(order);
+    return kQueryNoTable;
+  }
+  const bool confined = enterConfinement(confinement);
+
+  // One pass: a record is parsed only when its key field is a key still waiting, and the first
+  // entry of each key answers it.
+  HostRecord record{};
+  size_t waiting = set.size();
+  size_t answersUsed = 0;
+  while (waiting > 0 && readRecord(*table, record)) {
+    char field[kSlotSize];
+    const int length = keyFieldOf(record, field);
+    if (length < 0) continue;
+    Wanted* w = set.waiting({field, static_cast<size_t>(length)});
+    if (w == nullptr) continue;
+    const Key key = makeKey(profile.keyPrefix, w->argument);
+    if (!isEntryFor(key, record, parseRecord(record, profile.fieldCount))) continue;
+    char line[kSlotSize + 1];
+    const std::string_view answer = answerText(record, options.selector, line);
+    std::memcpy(answers + answersUsed, answer.data(), answer.size());
+    w->answerAt = static_cast<uint32_t>(answersUsed);
+    w->answerLength = static_cast<unsigned char>(answer.size());
+    w->found = true;
+    answersUsed += answer.size();
+    --waiting;
+  }
+  const bool readFailed = table->failed;
+  const int readError = errno;
+
+  bool allFound = true;
+  for (size_t i = 0; i < keyCount; ++i) {
+    const Wanted* w = order[i] == kNeverFound ? nullptr : &set[order[i]];
+    const bool found = w != nullptr && w->found;
+    allFound = allFound && found;
+    if (options.withStatus) output.add(found ? "1\t" : "10\t");
+    const std::string_view answer =
+        found ? std::string_view(answers + w->answerAt, w->answerLength) : kNotFoundText;
+    output.add(answer);
+    if (options.zeroEnds) {
+      output.add('\0');
+    } else if (answer.back() != '\n') {
+      output.add('\n');  // a record cut at 99 bytes, or the last line of a file without one
+    }
+  }
+  static_assert(kAnswerMax <= kOutputSize);
+  int status = allFound ? kQueryAllFound : kQuerySomeNotFound;
+  if (!output.flush()) {
+    sayProblem(err, "standard output", output.error());
+    status = kQueryTrouble;
+  }
+  if (readFailed) {
+    sayProblem(err, profile.tablePath, readError);
+    status = kQueryTrouble;
+  }
+  // Freeing may unmap memory, which a confined run cannot: it ends here.
+  const int fd = table->fd;
+  if (confined) finishRun(status, fd, confined);
+  std::free(answers);
+  std::free(order);
+  std::free(table);
+  return finishRun(status, fd, confined);
+}

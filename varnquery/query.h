@@ -1,0 +1,29 @@
+// Many keys answered in one pass over a table, each exactly as its own lookup would answer it.
+#ifndef VARNQUERY_QUERY_H_
+#define VARNQUERY_QUERY_H_
+
+#include <cstddef>
+
+#include "lookup/lookup.h"
+
+inline constexpr int kQueryAllFound = 0;
+inline constexpr int kQuerySomeNotFound = 1;
+inline constexpr int kQueryTrouble = 2;  // usage, keys or table unreadable, or output failed
+inline constexpr int kQueryNoTable = 3;  // the table cannot be opened, as for the lookups
+inline constexpr int kQueryBadSelector = 4;  // as for the lookups
+
+struct QueryOptions {
+  Selector selector;        // must be valid
+  bool withStatus = false;  // each answer behind its lookup's exit status and a tab
+  bool zeroEnds = false;    // each answer followed by a zero byte, with nothing added to it
+};
+
+// Answers each of keys (C strings) as runLookup with the profile and the selector would, reading
+// the table once and no further than the last entry it needs. Writes the answers to out in the
+// order of keys, one per key even where keys repeat: the lookup's bytes, a newline added to a
+// record that lacks one unless zeroEnds. A table that cannot be opened or read is reported to
+// err, naming it. Returns one of the statuses above; a confined run exits instead of returning.
+int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
+             size_t keyCount, int out, int err, Confinement confinement = Confinement::kNone);
+
+#endif  // VARNQUERY_QUERY_H_
