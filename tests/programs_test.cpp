@@ -14,78 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+
 namespace {
-
-enum class Output { kPipe, kClosed, kFull, kReaderGone };
-
-struct Outcome {
-  std::string out;
-  std::string err;
-  int status;  // exit status, or 128 + signal
-};
-
-std::string drain(int fd) {
-  std::string text;
-  char chunk[4096];
-  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, got);
-  close(fd);
-  return text;
-}
-
-struct Child {
-  pid_t pid;
-  int out;  // read end of its standard output, or -1
-  int err;
-};
-
-// Starts program with argv {program, args...}, or with an empty argv when withName is false.
-Child spawn(const char* program, const std::vector<std::string>& args,
-            Output output = Output::kPipe, bool withName = true) {
-  std::vector<char*> argv;
-  if (withName) argv.push_back(const_cast<char*>(program));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) std::abort();
-  if (output == Output::kReaderGone) close(out[0]);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGPIPE, SIG_DFL);  // the program must protect itself
-    dup2(err[1], 2);
-    if (output == Output::kPipe || output == Output::kReaderGone) dup2(out[1], 1);
-    if (output == Output::kFull) dup2(open("/dev/full", O_WRONLY), 1);
-    if (output == Output::kClosed) close(1);
-    closefrom(3);
-    execv(program, argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  return {pid, output == Output::kReaderGone ? -1 : out[0], err[0]};
-}
-
-Outcome finish(const Child& child) {
-  Outcome r;
-  r.out = child.out < 0 ? "" : drain(child.out);
-  r.err = drain(child.err);
-  int status = 0;
-  waitpid(child.pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
-}
-
-Outcome run(const char* program, const std::vector<std::string>& args,
-            Output output = Output::kPipe, bool withName = true) {
-  return finish(spawn(program, args, output, withName));
-}
-
-void placeTable(const char* path, const std::string& content) {
-  std::filesystem::remove_all(path);
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  FILE* f = std::fopen(path, "wb");
-  std::fwrite(content.data(), 1, content.size(), f);
-  std::fclose(f);
-}
 
 void removeTables() {
   for (const char* path : {HOME_TABLE, CUSTOM_TABLE, PARSE_TABLE})
@@ -212,22 +143,6 @@ TEST(Programs, KeepTheirStatusWhenOutputFails) {
     EXPECT_EQ(run(o.program, o.args).status, o.status) << o.args[0];
   }
   removeTables();
-}
-
-// The value of a field of /proc/PID/status, or "" when it cannot be read.
-std::string statusField(pid_t pid, const std::string& name) {
-  FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
-  if (f == nullptr) return "";
-  std::string value;
-  char line[256];
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::string_view(line).starts_with(name + ":\t")) {
-      value = std::string(line + name.size() + 2);
-      value.pop_back();
-    }
-  }
-  std::fclose(f);
-  return value;
 }
 
 // Once the table is open a program is confined to read, write and exit: a lookup blocked on a

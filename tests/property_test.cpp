@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "check_agreement.h"
 #include "lookup/host_record.h"
 #include "lookup/lookup.h"
 #include "lookup/table_reader.h"
@@ -15,24 +14,6 @@
 #include "test_util.h"
 
 namespace {
-
-// Tables built from the bytes that matter to the rules, with lines near and far past 98 bytes.
-std::string randomTable(std::mt19937& rng) {
-  static const char kBytes[] = "abk1#  ==\t\t\t\t\n\r\v\f\0\xff";
-  std::string table;
-  const int lines = std::uniform_int_distribution<int>(0, 12)(rng);
-  for (int l = 0; l < lines; ++l) {
-    const int shape = std::uniform_int_distribution<int>(0, 9)(rng);
-    int length = shape < 6   ? std::uniform_int_distribution<int>(0, 30)(rng)
-                 : shape < 9 ? std::uniform_int_distribution<int>(95, 102)(rng)
-                             : std::uniform_int_distribution<int>(150, 400)(rng);
-    for (int i = 0; i < length; ++i) {
-      table += kBytes[std::uniform_int_distribution<size_t>(0, sizeof kBytes - 2)(rng)];
-    }
-    if (std::uniform_int_distribution<int>(0, 7)(rng) != 0) table += '\n';
-  }
-  return table;
-}
 
 TEST(Property, RecordsAreThoseOfTheLineReader) {
   for (unsigned seed = 1; seed <= 1500; ++seed) {
@@ -112,20 +93,3 @@ TEST(Property, LookupsAgreeAcrossBlocks) {
 
 }  // namespace
 
-namespace {
-
-// Every entry the checker calls reachable is what a lookup with its key prints, and every one it
-// calls shadowed gets the entry of the line it names.
-TEST(Property, CheckerVerdictsAgreeWithLookups) {
-  for (unsigned seed = 1; seed <= 1500; ++seed) {
-    std::mt19937 rng(seed);
-    const std::string table = randomTable(rng);
-    ScratchFile file(table);
-    for (const Shape shape : {Shape::kFiveField, Shape::kParse}) {
-      ASSERT_EQ(checkerDisagreement(file.path(), shape), "")
-          << "seed " << seed << " parse " << (shape == Shape::kParse) << " " << show(table);
-    }
-  }
-}
-
-}  // namespace

@@ -74,3 +74,21 @@ std::string show(std::string_view bytes) {
   }
   return text + "\"";
 }
+
+std::string randomTable(std::mt19937& rng) {
+  static const char kBytes[] = "abk1#  ==\t\t\t\t\n\r\v\f\0\xff";
+  std::string table;
+  const int lines = std::uniform_int_distribution<int>(0, 12)(rng);
+  for (int l = 0; l < lines; ++l) {
+    const int shape = std::uniform_int_distribution<int>(0, 9)(rng);
+    int length = shape < 6   ? std::uniform_int_distribution<int>(0, 30)(rng)
+                 : shape < 9 ? std::uniform_int_distribution<int>(95, 102)(rng)
+                             : std::uniform_int_distribution<int>(150, 400)(rng);
+    for (int i = 0; i < length; ++i) {
+      table += kBytes[std::uniform_int_distribution<size_t>(0, sizeof kBytes - 2)(rng)];
+    }
+    if (std::uniform_int_distribution<int>(0, 7)(rng) != 0) table += '\n';
+  }
+  return table;
+}
+

@@ -2,6 +2,7 @@
 #ifndef TESTS_TEST_UTIL_H_
 #define TESTS_TEST_UTIL_H_
 
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,10 @@ LookupResult lookupIn(std::string_view table, int fieldCount, std::string_view p
 
 // The records the engine's reader yields from the file at path, in order.
 std::vector<std::string> recordsAt(const std::string& path);
+
+// A random table of up to a dozen lines built from the bytes that matter to the rules, with lines
+// near and far past 98 bytes, some without a last newline.
+std::string randomTable(std::mt19937& rng);
 
 // Printable form of bytes for failure messages: escapes everything outside plain ASCII.
 std::string show(std::string_view bytes);

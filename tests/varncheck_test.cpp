@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "check_agreement.h"
 #include "test_util.h"
 #include "varncheck/report.h"
 #include "varncheck/rules.h"
@@ -204,6 +206,20 @@ TEST(KeyIndex, KeepsTheFirstLineOfEachKeyAcrossGrowth) {
   EXPECT_EQ(index.insert("", 6), 5);
   EXPECT_EQ(index.insert(std::string(39, '\xff'), 1L << 38), 0);
   EXPECT_EQ(index.insert(std::string(39, '\xff'), 1), 1L << 38);
+}
+
+// Every entry the checker calls reachable is what a lookup with its key prints, and every one it
+// calls shadowed gets the entry of the line it names.
+TEST(Property, CheckerVerdictsAgreeWithLookups) {
+  for (unsigned seed = 1; seed <= 1500; ++seed) {
+    std::mt19937 rng(seed);
+    const std::string table = randomTable(rng);
+    ScratchFile file(table);
+    for (const Shape shape : {Shape::kFiveField, Shape::kParse}) {
+      ASSERT_EQ(checkerDisagreement(file.path(), shape), "")
+          << "seed " << seed << " parse " << (shape == Shape::kParse) << " " << show(table);
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,140 @@
+// The batch lookup against the single one: on random tables and random key lists, every answer
+// and every status must be what runLookup gives for that key alone. A failure names its seed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lookup/table_reader.h"
+#include "query_agreement.h"
+#include "reference.h"
+#include "test_util.h"
+#include "varnquery/keys.h"
+#include "varnquery/query.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// Keys a table's entries answer, near misses of them, repeats, and keys that match nothing.
+std::vector<std::string> randomKeys(std::mt19937& rng, const std::vector<std::string>& records) {
+  std::vector<std::string> keys = {"",           " ",        "=",          "a b",
+                                   "# ",         "#",        "k\tk",       std::string(40, 'a'),
+                                   std::string(38, 'b'), std::string(39, 'k')};
+  for (const std::string& record : records) {
+    const std::string key = referenceParse(record, 5).slots[3];
+    if (key.empty()) continue;
+    keys.push_back(key);
+    if (key.rfind("# ", 0) == 0) keys.push_back(key.substr(2));
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+      case 0: keys.push_back(key + "a"); break;
+      case 1: keys.push_back(key.substr(0, key.size() - 1)); break;
+      case 2: keys.push_back(key + " "); break;
+      case 3: {
+        std::string equals = key;
+        std::replace(equals.begin(), equals.end(), ' ', '=');
+        keys.push_back(equals);
+        break;
+      }
+      default: keys.push_back(key); break;  // a repeat
+    }
+  }
+  std::shuffle(keys.begin(), keys.end(), rng);
+  keys.resize(std::uniform_int_distribution<size_t>(0, keys.size())(rng));
+  return keys;
+}
+
+TEST(Query, EveryAnswerIsThatOfItsOwnLookup) {
+  const char* const kSelectors[] = {"L", "1", "2", "3", "4"};
+  for (unsigned seed = 1; seed <= 1200; ++seed) {
+    std::mt19937 rng(seed);
+    std::string table = randomTable(rng);
+    table += table.substr(0, std::uniform_int_distribution<size_t>(0, table.size())(rng));
+    ScratchFile file(table);
+    const std::vector<std::string> keys = randomKeys(rng, referenceRecords(file.path()));
+    const std::string selector = kSelectors[std::uniform_int_distribution<int>(0, 4)(rng)];
+    QueryOptions options;
+    options.withStatus = std::uniform_int_distribution<int>(0, 3)(rng) != 0;
+    options.zeroEnds = std::uniform_int_distribution<int>(0, 3)(rng) == 0;
+    for (const auto& [fieldCount, prefix] : {std::pair{5, ""}, std::pair{3, "# "}}) {
+      ASSERT_EQ(queryDisagreement(file.path(), fieldCount, prefix, options, selector, keys), "")
+          << "seed " << seed << " selector " << selector << " fieldCount " << fieldCount
+          << " table " << show(table);
+    }
+  }
+}
+
+// Tables of several blocks, and as many keys again: entries on both sides of block edges, found
+// in any order, and the pass ends where the last key's entry stands.
+TEST(Query, AgreesAcrossBlocks) {
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    std::mt19937 rng(seed);
+    std::string table;
+    while (table.size() < 2 * kBlockSize + 1000) table += randomTable(rng);
+    ScratchFile file(table);
+    const std::vector<std::string> keys = randomKeys(rng, referenceRecords(file.path()));
+    QueryOptions options;
+    options.withStatus = true;
+    ASSERT_EQ(queryDisagreement(file.path(), 5, "", options, "L", keys), "") << "seed " << seed;
+  }
+}
+
+TEST(Query, ReportsATableThatCannotBeOpenedOrRead) {
+  QueryOptions options;
+  options.selector = readSelector("2");
+  const Batch missing = queryAt("/nonexistent/varn_hosts", 5, "", options, {"a"});
+  EXPECT_EQ(missing.status, kQueryNoTable);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "varnquery: /nonexistent/varn_hosts: No such file or directory\n");
+  // A directory opens but cannot be read: each lookup says "Not Found", and the batch says why.
+  const Batch directory = queryAt("/tmp", 5, "", options, {"a", "b"});
+  EXPECT_EQ(directory.status, kQueryTrouble);
+  EXPECT_EQ(directory.out, "Not Found\nNot Found\n");
+  EXPECT_EQ(directory.err, "varnquery: /tmp: Is a directory\n");
+}
+
+// Keys as lines of standard input: exactly the bytes of each line, as an argument would carry
+// them.
+TEST(Keys, OneALineAsGiven) {
+  struct Case {
+    std::string input;
+    bool zeroSeparated;
+    std::vector<std::string> keys;
+    size_t badLine;  // a line with a zero byte, refused
+  };
+  const Case kCases[] = {
+      {"", false, {}, 0},
+      {"a", false, {"a"}, 0},
+      {"a\n", false, {"a"}, 0},
+      {"a\n\n", false, {"a", ""}, 0},
+      {"\n", false, {""}, 0},
+      {" a \tb\r\n", false, {" a \tb\r"}, 0},
+      {"a\nb\0c\n"s, false, {}, 2},
+      {std::string("\0", 1), false, {}, 1},
+      {std::string("a\0b\0", 4), true, {"a", "b"}, 0},
+      {std::string("a\nb\0\0c", 6), true, {"a\nb", "", "c"}, 0},
+      {std::string(200000, 'k') + "\nz", false, {std::string(200000, 'k'), "z"}, 0},
+  };
+  for (const Case& c : kCases) {
+    ScratchFile file(c.input);
+    const int fd = open(file.path().c_str(), O_RDONLY);
+    KeyList list;
+    const KeyRead result = readKeys(fd, c.zeroSeparated, list);
+    close(fd);
+    if (c.badLine != 0) {
+      EXPECT_EQ(result, KeyRead::kZeroByte) << show(c.input);
+      EXPECT_EQ(list.badLine, c.badLine) << show(c.input);
+      continue;
+    }
+    ASSERT_EQ(result, KeyRead::kRead) << show(c.input);
+    EXPECT_EQ(std::vector<std::string>(list.keys, list.keys + list.count), c.keys)
+        << show(c.input);
+    freeKeys(list);
+  }
+}
+
+}  // namespace
