@@ -1,4 +1,4 @@
-# Installing and packaging. The home build, parse and varncheck go to bin/; the custom build, which
+# Installing and packaging. The home build, parse, varnquery and varncheck go to bin/; the custom build, which
 # must never replace the home build, goes to libexec/fennoKit/. Each is an install component and a
 # Debian package.
 include(GNUInstallDirs)
@@ -25,8 +25,9 @@ set(OTHER_BUILD ".It Pa ${VARNPARSE_HOME_TABLE}\nthe table of the home build, in
 configure_file(man/varnparse.1.in man/varnparse-fennokit.1 @ONLY)
 configure_file(man/parse.1.in man/parse.1 @ONLY)
 configure_file(man/varncheck.1.in man/varncheck.1 @ONLY)
+configure_file(man/varnquery.1.in man/varnquery.1 @ONLY)
 configure_file(man/varn_hosts.5.in man/varn_hosts.5 @ONLY)
-set(pages varnparse.1 varnparse-fennokit.1 parse.1 varncheck.1 varn_hosts.5)
+set(pages varnparse.1 varnparse-fennokit.1 parse.1 varncheck.1 varnquery.1 varn_hosts.5)
 set(compressed)
 foreach(page IN LISTS pages)
   add_custom_command(OUTPUT man/${page}.gz
@@ -41,13 +42,13 @@ foreach(name PARSE_TABLE VARNPARSE_HOME_TABLE VARNPARSE_CUSTOM_TABLE)
 endforeach()
 configure_file(completion/lookup.bash.in completion/varnparse @ONLY)
 
-install(TARGETS varnparse parse varncheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
-foreach(page varnparse.1 parse.1 varncheck.1 varn_hosts.5)
+install(TARGETS varnparse parse varncheck varnquery RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
+foreach(page varnparse.1 parse.1 varncheck.1 varnquery.1 varn_hosts.5)
   string(REGEX REPLACE ".*\\." "" section ${page})
   install(FILES ${CMAKE_BINARY_DIR}/man/${page}.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT home)
 endforeach()
-foreach(name varnparse parse varncheck)
+foreach(name varnparse parse varncheck varnquery)
   install(FILES ${CMAKE_BINARY_DIR}/completion/varnparse RENAME ${name}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT home)
 endforeach()
@@ -88,15 +89,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_HOME_PACKAGE_NAME varnparse)
 set(CPACK_DEBIAN_CUSTOM_PACKAGE_NAME varnparse-fennokit)
 # Each package's summary, and its extended description.
-set(SUMMARY_HOME "host table lookups: varnparse, parse and varncheck")
+set(SUMMARY_HOME "host table lookups: varnparse, parse, varnquery and varncheck")
 set(SUMMARY_CUSTOM "host table lookup for fennoKit: custom build of varnparse")
 set(CPACK_DEBIAN_HOME_DESCRIPTION "varnparse looks an entry up by its third field in the five-field host table
  ${VARNPARSE_HOME_TABLE}
 and prints one of its fields, or the entry as stored, with an exit status
 that scripts can test. parse does the same in the three-field table
  ${PARSE_TABLE}
-whose third field holds '# ' and the key. varncheck reads a table exactly
-as the lookups do and reports each line they will not read as it looks.
+whose third field holds '# ' and the key. varnquery answers many keys in
+one pass over a table, each exactly as its own lookup would. varncheck
+reads a table exactly as the lookups do and reports each line they will
+not read as it looks.
 The programs are small and static, and start in well under a millisecond.")
 set(CPACK_DEBIAN_CUSTOM_DESCRIPTION "The custom build of varnparse reads the five-field host table
  ${VARNPARSE_CUSTOM_TABLE}

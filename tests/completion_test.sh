@@ -16,6 +16,8 @@ offered() {
   COMPREPLY=()
   if [ "$1" = varncheck ]; then
     _varncheck_complete "$1" 2>&1
+  elif [ "$1" = varnquery ]; then
+    _varnquery_complete "$1" 2>&1
   else
     _lookup_complete "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}" 2>&1
   fi
@@ -61,6 +63,15 @@ expect 'custom-key' /usr/libexec/fennoKit/varnparse ''
 expect '--all --help --parse --version' varncheck -
 expect '--parse' varncheck --p
 expect 'custom-key' ./build/custom/varnparse c
+expect '--parse' varnquery --p
+expect '1 2 3 4 L' varnquery --status ''
+expect 'web01 web02' varnquery -z 2 we
+expect 'web01 web02' varnquery 2 web01 we
+expect 'custom-key' varnquery --table=custom L ''
+expect '42' varnquery --table parse 1 4
+expect '42' varnquery "--table=$hosts" --parse 1 4
+expect 'custom' varnquery --table cu
+expect 'L' varnquery -- L
 rm -f "$home"
 expect '' varnparse ''
 mkdir -p "$home"

@@ -22,8 +22,9 @@ check() {  # check DESCRIPTION COMMAND...
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" --component home >/dev/null
 cmake --install "$build" --prefix "$prefix" --component custom >/dev/null
-for file in bin/varnparse bin/parse bin/varncheck libexec/fennoKit/varnparse \
+for file in bin/varnparse bin/parse bin/varncheck bin/varnquery libexec/fennoKit/varnparse \
   share/man/man1/varnparse.1.gz share/man/man1/parse.1.gz share/man/man1/varncheck.1.gz \
+  share/man/man1/varnquery.1.gz share/bash-completion/completions/varnquery \
   share/man/man1/varnparse-fennokit.1.gz share/man/man5/varn_hosts.5.gz \
   share/doc/varnparse/copyright share/doc/varnparse/changelog.gz \
   share/doc/varnparse-fennokit/copyright share/lintian/overrides/varnparse \
@@ -38,6 +39,7 @@ check "varnparse --version is too few arguments" \
   test "$("$prefix/bin/varnparse" --version; echo " $?")" = "Not enough parameters
  0"
 check "varncheck --version" test "$("$prefix/bin/varncheck" --version)" = "varncheck $version"
+check "varnquery --version" test "$("$prefix/bin/varnquery" --version)" = "varnquery $version"
 
 for page in "$prefix"/share/man/man*/*.gz; do
   check "mandoc lint $page" test -z "$(mandoc -T lint -W warning "$page" 2>&1)"
@@ -49,6 +51,7 @@ done
 man1=$prefix/share/man/man1
 check "FILES names the home table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/varnparse.1.gz" "$home"
 check "FILES names the custom table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/varnparse-fennokit.1.gz" "$custom"
+check "varnquery names every table" bash -c 'zcat "$1" | grep -q "$2" && zcat "$1" | grep -q "$3"' _ "$man1/varnquery.1.gz" "$home" "$hosts"
 check "FILES names the parse table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/parse.1.gz" "$hosts"
 check "the two varnparse pages have their own whatis lines" \
   test "$(lexgrog "$man1/varnparse.1.gz" | cut -d: -f2-)" != "$(lexgrog "$man1/varnparse-fennokit.1.gz" | cut -d: -f2-)"
@@ -76,6 +79,7 @@ check "home build installed" test -x "$root/usr/bin/varnparse"
 check "parse installed" test -x "$root/usr/bin/parse"
 check "custom build installed" test -x "$root/usr/libexec/fennoKit/varnparse"
 check "varncheck installed" test -x "$root/usr/bin/varncheck"
+check "varnquery installed" test -x "$root/usr/bin/varnquery"
 
 # The programs are static: in the scratch root, with its own tables, they answer as installed.
 if [ "$(id -u)" -eq 0 ]; then
@@ -86,6 +90,8 @@ if [ "$(id -u)" -eq 0 ]; then
   check "home lookup" test "$(chroot "$root" /usr/bin/varnparse web01 2)" = "Front End"
   check "custom lookup" test "$(chroot "$root" /usr/libexec/fennoKit/varnparse web01 2)" = "Custom Side"
   check "parse lookup" test "$(chroot "$root" /usr/bin/parse 42 2)" = "Build Server"
+  check "batch lookup" test "$(printf '42\n7\n' | chroot "$root" /usr/bin/varnquery --table=parse 2)" = "Build Server
+Not Found"
   rm "$root$custom"
   check "varncheck checks the installed tables" test "$(chroot "$root" /usr/bin/varncheck)" = "$home: 1 lines, 1 entries, 0 errors, 0 warnings
 $custom: absent (the table of the custom build of varnparse)
