@@ -31,8 +31,7 @@ KeyPiece searchPiece(const Key& key) {
   return best;
 }
 
-}  // namespace
-
+// The var number a selector other than "L" names; 0 when it names none of 1 to 4.
 int readVarNumber(const char* selector) {
   const char* p = selector;
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
@@ -47,6 +46,8 @@ int readVarNumber(const char* selector) {
   if (negative || value < kFirstVar) return 0;
   return static_cast<int>(value);
 }
+
+}  // namespace
 
 bool writeAll(int out, std::string_view text) {
   while (!text.empty()) {

@@ -30,10 +30,6 @@ inline constexpr int kStatusNotFoundUnsaid = 255;  // writing "Not Found" failed
 int runLookup(const LookupProfile& profile, int argc, const char* const* argv,
               int out = STDOUT_FILENO, Confinement confinement = Confinement::kNone);
 
-// The var number a selector other than "L" names, read as a leading decimal number; 0 when it
-// names none of 1 to 4 (too large for 32 bits included).
-int readVarNumber(const char* selector);
-
 // What a lookup prints of its entry: the record as stored, or the field of a var number.
 struct Selector {
   bool lineMode = false;  // "L"
@@ -41,7 +37,9 @@ struct Selector {
   bool valid() const { return lineMode || var != 0; }
 };
 
-// The selector an argument names: "L" exactly, or a var number as readVarNumber reads it.
+// The selector an argument names: "L" exactly, or a var number 1 to 4 read as a leading decimal
+// number (white space and one sign before it, anything after it); var 0 when it names neither,
+// a number too large for 32 bits included.
 Selector readSelector(const char* argument);
 
 // The key a record's third field must equal: the profile's prefix and the key argument.

@@ -7,9 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "byte_scan.h"
 
 namespace {
 
@@ -27,23 +25,6 @@ void refill(TableReader& table) {
   }
   if (got == 0) table.atEnd = true;
   table.end += static_cast<size_t>(got);
-}
-
-// The offset of the last newline in text[from, to), or to when there is none. The lines before an
-// occurrence are short, and a C library's backward search may go byte by byte: this one looks at
-// sixteen bytes at a time.
-size_t lastNewline(const char* text, size_t from, size_t to) {
-  size_t i = to;
-#if defined(__SSE2__)
-  const __m128i newline = _mm_set1_epi8('\n');
-  for (; i >= from + 16; i -= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i - 16));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newline)));
-    if (mask != 0) return i - 16 + (31 - static_cast<size_t>(__builtin_clz(mask)));
-  }
-#endif
-  const void* found = memrchr(text + from, '\n', i - from);
-  return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : to;
 }
 
 // The offset of the record holding text[at], given that text[anchor] starts a record and no
@@ -100,7 +81,12 @@ bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piec
 
 }  // namespace
 
-bool readRecord(TableReader& table, HostRecord& record) {
+namespace {
+
+// Reads a record as readRecord does; findNewline(text, limit) finds the first newline of the
+// bytes left.
+template <typename FindNewline>
+bool readRecordWith(TableReader& table, HostRecord& record, FindNewline findNewline) {
   const char* start = nullptr;
   size_t length = 0;
   for (;;) {
@@ -108,8 +94,8 @@ bool readRecord(TableReader& table, HostRecord& record) {
     start = table.buffer + table.begin;
     const size_t available = table.end - table.begin;
     const size_t limit = std::min<size_t>(available, kRecordMax);
-    if (const void* newline = std::memchr(start, '\n', limit)) {
-      length = static_cast<const char*>(newline) - start + 1;
+    if (const size_t newline = findNewline(start, limit); newline < limit) {
+      length = newline + 1;
       break;
     }
     if (available >= kRecordMax || table.atEnd) {
@@ -119,76 +105,41 @@ bool readRecord(TableReader& table, HostRecord& record) {
     refill(table);
   }
   if (length == 0) return false;  // the file has ended
-  std::memcpy(record.buffer, start, length);
+  // A fixed size copies in a few moves; the bytes past the record are overwritten below or
+  // never read.
+  for (size_t at = 0; at < kRecordLoad; at += 16) std::memcpy(record.buffer + at, start + at, 16);
   record.buffer[length] = '\0';
   record.length = static_cast<int>(length);
   table.begin += length;
   return true;
 }
 
+}  // namespace
+
+bool readRecord(TableReader& table, HostRecord& record) {
+  return readRecordWith(table, record, firstNewline);
+}
+
+bool readRecordShowingThird(TableReader& table, HostRecord& record, PrefixField& third) {
+  return readRecordWith(table, record, [&third](const char* text, size_t limit) {
+    return firstNewlineShowingThird(text, limit, third);
+  });
+}
+
 namespace {
 
-// The first candidate at or after from that accept(at) takes, or size. Every candidate of a block
-// of positions is tried before the next block is loaded.
+// The first candidate at or after from that accept(at) takes, or size.
 template <typename Accept>
 size_t scanCandidates(const char* text, size_t size, size_t from, const KeyPiece& piece,
                       Accept accept) {
-  const std::string_view needle = piece.text;
-  const size_t n = needle.size();
-  const bool afterSpace = piece.offset > 0;
-  const auto precedes = [afterSpace](char c) {
-    return afterSpace ? isSpace(c) : isFieldSeparator(c);
-  };
-  size_t i = from > 0 ? from : 1;  // an occurrence at 0 has no byte before it
-#if defined(__SSE2__)
-  // Candidates are positions where the first and the last byte of the needle stand and the byte
-  // before fits; only those are compared in full. Thirty-two positions are tried at a time.
-  const __m128i first = _mm_set1_epi8(needle.front());
-  const __m128i last = _mm_set1_epi8(needle.back());
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i equals = _mm_set1_epi8('=');
-  const auto candidates = [&](size_t at) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at + n - 1));
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at - 1));
-    __m128i before;
-    if (afterSpace) {
-      before = _mm_or_si128(_mm_cmpeq_epi8(p, space), _mm_cmpeq_epi8(p, equals));
-    } else {
-      before = fieldSeparatorLanes(p);
-    }
-    return _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last)), before);
-  };
-  for (; i + n - 1 + 32 <= size; i += 32) {
-    const __m128i low = candidates(i);
-    const __m128i high = candidates(i + 16);
-    if (_mm_movemask_epi8(_mm_or_si128(low, high)) == 0) continue;
-    uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(low)) |
-                    static_cast<uint32_t>(_mm_movemask_epi8(high)) << 16;
-    while (mask != 0) {
-      const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
-      if ((n <= 2 || std::memcmp(text + at + 1, needle.data() + 1, n - 2) == 0) && accept(at)) {
-        return at;
-      }
-      mask &= mask - 1;
-    }
-  }
-#endif
-  while (i + n <= size) {
-    const void* hit = memmem(text + i, size - i, needle.data(), n);
-    if (hit == nullptr) break;
-    const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - text);
-    if (precedes(text[at - 1]) && accept(at)) return at;
-    i = at + 1;
+  for (size_t at = nextCandidate(text, size, from, piece.test); at < size;
+       at = nextCandidate(text, size, at + 1, piece.test)) {
+    if (accept(at)) return at;
   }
   return size;
 }
 
 }  // namespace
-
-size_t findCandidate(const char* text, size_t size, size_t from, const KeyPiece& piece) {
-  return scanCandidates(text, size, from, piece, [](size_t) { return true; });
-}
 
 bool skipToCandidate(TableReader& table, const KeyPiece& piece) {
   const std::string_view needle = piece.text;

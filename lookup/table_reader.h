@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "byte_scan.h"
 #include "host_record.h"
 
 // One read's worth: large enough that a full scan is bound by the kernel's copy, small enough that
@@ -17,6 +18,10 @@ inline constexpr size_t kBlockSize = LOOKUP_BLOCK_SIZE;
 // What a block keeps from the one before: a record cut short, or the start of a key in it.
 static_assert(kBlockSize > kRecordMax + kSlotSize, "a block must hold more than it carries over");
 
+// How many bytes from a record's start the reader may load, whatever the record's length.
+inline constexpr size_t kRecordLoad = 112;
+static_assert(kRecordLoad > kRecordMax && kRecordLoad <= kBufferSize);
+
 // An open table and the block of it read so far. Records are carved from buffer[begin, end).
 struct TableReader {
   int fd = -1;
@@ -24,7 +29,9 @@ struct TableReader {
   size_t end = 0;
   bool atEnd = false;   // a read yielded no bytes: the file has ended
   bool failed = false;  // a read failed; nothing more is read
-  char buffer[kBlockSize];
+  // Past the block, room that is never filled: a record's bytes are looked at in fixed loads
+  // that may reach beyond its end.
+  char buffer[kBlockSize + kRecordLoad];
 };
 
 // Reads the next record into record.buffer: the bytes up to and including the first newline,
@@ -32,23 +39,28 @@ struct TableReader {
 // ended or a read failed.
 bool readRecord(TableReader& table, HostRecord& record);
 
+// readRecord, also telling in the same pass over the record's bytes where its third field stands
+// when its first 64 bytes show it (see thirdFieldOfPrefix).
+bool readRecordShowingThird(TableReader& table, HostRecord& record, PrefixField& third);
+
 // A piece of a key that a record matching the key holds byte for byte (a space of the key may
 // stand as "=" in the table, so a piece holds none), and where the key has it.
 struct KeyPiece {
+  KeyPiece() = default;
+  KeyPiece(std::string_view text, size_t offset = 0, bool endsKey = true)
+      : text(text),
+        offset(offset),
+        endsKey(endsKey),
+        test(candidateTestFor(text.data(), text.size(), offset > 0)) {}
   std::string_view text;
   size_t offset = 0;    // where the piece starts in the key
   bool endsKey = true;  // the key ends with the piece
+  CandidateTest test{};  // what a position must show before the piece is compared there
 };
 
 // Moves past records that cannot match because piece does not stand in them as it would in a
 // matching third field, so that the next readRecord yields the first record that may. Returns false
 // when no record left in the table may match, or a read failed. An empty piece fits every record.
 bool skipToCandidate(TableReader& table, const KeyPiece& piece);
-
-// The offset of the first occurrence of piece.text (not empty) in text[0, size) at or after from
-// and after the first byte, whose byte before is what must stand before the piece in a key field:
-// a separator when the piece starts the key, a space or "=" when it does not. size when there is
-// none.
-size_t findCandidate(const char* text, size_t size, size_t from, const KeyPiece& piece);
 
 #endif  // LOOKUP_TABLE_READER_H_

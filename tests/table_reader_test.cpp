@@ -66,37 +66,6 @@ TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
   close(reader->fd);
 }
 
-// The plain form: each occurrence in turn, kept when the byte before it fits.
-size_t plainCandidate(std::string_view text, size_t from, const KeyPiece& piece) {
-  for (size_t at = std::max<size_t>(from, 1); at + piece.text.size() <= text.size(); ++at) {
-    const char before = text[at - 1];
-    const bool fits =
-        piece.offset > 0 ? before == ' ' || before == '=' : before >= '\t' && before <= '\r';
-    if (fits && text.substr(at, piece.text.size()) == piece.text) return at;
-  }
-  return text.size();
-}
-
-TEST(FindCandidate, AgreesWithThePlainSearch) {
-  std::string text;
-  for (int i = 0; i < 300; ++i) text += "ab\n=\t \r"[(i * 7 + i / 5) % 7];
-  const std::string_view needles[] = {
-      "a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv, "\ta"sv};
-  for (const std::string_view needle : needles) {
-    for (const size_t offset : {0, 3}) {
-      const KeyPiece piece{needle, offset, true};
-      for (size_t from = 0; from < 40; ++from) {
-        for (size_t size = 0; from + size <= text.size(); size += 13) {
-          const std::string_view hay(text.data(), from + size);
-          ASSERT_EQ(findCandidate(hay.data(), hay.size(), from, piece),
-                    plainCandidate(hay, from, piece))
-              << show(needle) << " offset " << offset << " from " << from << " in " << show(hay);
-        }
-      }
-    }
-  }
-}
-
 // Skipping must keep every record whose key field equals the key, across block edges, where the
 // key is found whole, in pieces, or cut by the 99-byte rule.
 TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "lookup/field_bits.h"
 #include "lookup/host_record.h"
 #include "lookup/key_hash.h"
 #include "lookup/table_reader.h"
@@ -63,13 +64,13 @@ Layout layoutOf(const HostRecord& record, int fieldCount) {
   layout.fields = countFields(edges);
   int end = 0;  // where the last field ended
   for (int n = 1; n <= layout.fields && n <= 5; ++n) {
-    const int start = takeFirst(edges.starts[0], edges.starts[1]);
+    const int start = popLowestBit(edges.starts[0], edges.starts[1]);
     const int run = start - end;
     if (n <= fieldCount && layout.runAfter < 0 && (run >= 2 || (run >= 1 && n == 1))) {
       layout.runAfter = n - 1;
       layout.runLength = run;
     }
-    end = takeFirst(edges.lasts[0], edges.lasts[1]) + 1;
+    end = popLowestBit(edges.lasts[0], edges.lasts[1]) + 1;
     layout.fieldLength[n] = end - start;
     layout.hasSpace[n] = anyBetween(bits.spaces, start, end - 1);
   }
@@ -140,24 +141,7 @@ class Checker {
   }
 
   static bool holdsEquals(const HostRecord& record, int n) {
-    const char* slot = record.slots[n];
-    const int length = record.slotLength[n];
-#if defined(__SSE2__)
-    // The slot in loads of sixteen, which for slots 1 and 4 stay inside the slots that follow;
-    // bits past the field's end are dropped.
-    static_assert(kSlotSize <= 48 && kSlotCount >= 6);
-    const __m128i equals = _mm_set1_epi8('=');
-    uint64_t found = 0;
-    for (int i = 0; i < length; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot + i));
-      found |=
-          static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, equals))))
-          << i;
-    }
-    return (found & ((uint64_t{1} << length) - 1)) != 0;
-#else
-    return std::memchr(slot, '=', length) != nullptr;
-#endif
+    return holdsByte(record.slots[n], record.slotLength[n], '=');
   }
 
   // Fields as the eye reads them against fields as the split takes them: the first record only,

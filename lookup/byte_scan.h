@@ -1,0 +1,98 @@
+// The byte-level primitives of the engine and the checker. They are the only code that knows which
+// instructions run: each is built for the portable scalar form and, where the machine has them,
+// for SSE2 (x86-64), AVX2 (x86-64, taken at run time by the block scans) and NEON (aarch64),
+// and every form gives the same results.
+#ifndef LOOKUP_BYTE_SCAN_H_
+#define LOOKUP_BYTE_SCAN_H_
+
+#include <cstddef>
+#include <cstdint>
+
+// Where a record's separators and spaces stand: bit i of word i / 64 for byte i. Every bit from
+// the end of the usable text on counts as a separator, and none as a space.
+struct RecordBits {
+  uint64_t separators[2];
+  uint64_t spaces[2];
+};
+
+// Where a field stands in a text: length -1 when there is no such field, known false when the
+// bytes looked at cannot tell.
+struct PrefixField {
+  int start;
+  int length;
+  bool known;
+};
+
+// What a position where a key piece may start must show before the piece is compared in full:
+// two bytes of the piece at their offsets, and before it a separator or, when the piece does not
+// start the key, a space or "=".
+struct CandidateTest {
+  const char* piece;
+  size_t length;  // at least 1
+  size_t offsetA, offsetB;  // below length; the piece's bytes there are tested first
+  bool afterSpace;
+};
+
+// The bytes a candidate test looks for: the piece's two rarest by a fixed table of how often bytes
+// stand in host tables, so that common letters do not make every block a candidate.
+CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace);
+
+// The separator and space bits of text[0, usable), usable at most 128; text has 112 bytes readable.
+RecordBits recordBits(const char* text, int usable);
+
+// Where the third field of text[0, length) stands, fields being runs of bytes other than
+// separators and the text ending at its first zero byte, when its first 64 bytes show it whole;
+// text has 64 readable.
+PrefixField thirdFieldOfPrefix(const char* text, int length);
+
+// firstNewline, and in the same pass thirdFieldOfPrefix of the record that the newline ends, or
+// of text[0, limit) when there is none.
+size_t firstNewlineShowingThird(const char* text, size_t limit, PrefixField& third);
+
+// Turns every "=" of the 40 bytes of slot into a space.
+void restoreSpaces(char* slot);
+
+// Whether slot[0, length) holds c; slot has 40 bytes readable and length is at most 40.
+bool holdsByte(const char* slot, int length, char c);
+
+// A hash of bytes[0, length), length at most 40, with each "=" read as a space: texts equal when so
+// read hash equal, in every form. bytes has 48 readable.
+uint64_t fieldHash(const char* bytes, int length);
+
+// The offset of the first newline in text[0, limit), or limit when there is none; limit is at most
+// 112, and text has 112 bytes readable.
+size_t firstNewline(const char* text, size_t limit);
+
+// The offset of the last newline in text[from, to), or to when there is none.
+size_t lastNewline(const char* text, size_t from, size_t to);
+
+// The first position p, at least from and at least 1, with p + test.length <= size, where the piece
+// stands whole and the byte before it fits the test; size when there is none.
+size_t nextCandidate(const char* text, size_t size, size_t from, const CandidateTest& test);
+
+// The forms a build can hold, in the order they are preferred.
+enum class ScanLevel { kScalar, kSse2, kAvx2, kNeon };
+
+// The primitives of one form, for tests that hold each form to the scalar one.
+struct ByteScan {
+  RecordBits (*recordBits)(const char* text, int usable);
+  PrefixField (*thirdFieldOfPrefix)(const char* text, int length);
+  void (*restoreSpaces)(char* slot);
+  bool (*holdsByte)(const char* slot, int length, char c);
+  uint64_t (*fieldHash)(const char* bytes, int length);
+  size_t (*firstNewline)(const char* text, size_t limit);
+  size_t (*firstNewlineShowingThird)(const char* text, size_t limit, PrefixField& third);
+  size_t (*lastNewline)(const char* text, size_t from, size_t to);
+  size_t (*nextCandidate)(const char* text, size_t size, size_t from, const CandidateTest& test);
+};
+
+// The form at level, or null where this build or this processor lacks it.
+const ByteScan* byteScanAt(ScanLevel level);
+
+// The form that the block scan of nextCandidate uses on large inputs: AVX2 where the processor has
+// it, found on first need, else the build's own. Tests may force any form that byteScanAt offers;
+// false, and nothing changed, where it offers none.
+ScanLevel blockScanLevel();
+bool forceBlockScanLevel(ScanLevel level);
+
+#endif  // LOOKUP_BYTE_SCAN_H_

@@ -1,0 +1,58 @@
+// Reading fields from a record's separator bits: for the parser and the checker, which walk the
+// bits that recordBits gives.
+#ifndef LOOKUP_FIELD_BITS_H_
+#define LOOKUP_FIELD_BITS_H_
+
+#include <cstdint>
+
+#include "byte_scan.h"
+
+// Where the fields of a record begin and end: bit i set in starts when byte i begins a field, in
+// lasts when byte i ends one.
+struct FieldEdges {
+  uint64_t starts[2];
+  uint64_t lasts[2];
+};
+
+inline FieldEdges fieldEdges(const RecordBits& bits) {
+  const uint64_t in0 = ~bits.separators[0], in1 = ~bits.separators[1];
+  // The byte before byte 0, and the one after byte 127, count as separators.
+  const uint64_t before0 = in0 << 1, before1 = in1 << 1 | in0 >> 63;
+  const uint64_t after0 = in0 >> 1 | in1 << 63, after1 = in1 >> 1;
+  return {{in0 & ~before0, in1 & ~before1}, {in0 & ~after0, in1 & ~after1}};
+}
+
+// The number of fields that edges mark. Fields are few: clearing the lowest bit until none is
+// left is cheaper than a population count without the instruction for it.
+inline int countFields(const FieldEdges& edges) {
+  int fields = 0;
+  for (const uint64_t word : edges.starts) {
+    for (uint64_t w = word; w != 0; w &= w - 1) ++fields;
+  }
+  return fields;
+}
+
+// The lowest set bit of the pair of words, cleared from them; the pair must not be empty.
+inline int popLowestBit(uint64_t& low, uint64_t& high) {
+  if (low != 0) {
+    const int i = __builtin_ctzll(low);
+    low &= low - 1;
+    return i;
+  }
+  const int i = 64 + __builtin_ctzll(high);
+  high &= high - 1;
+  return i;
+}
+
+// Whether any bit from first to last, both included, is set.
+inline bool anyBetween(const uint64_t (&bits)[2], int first, int last) {
+  for (int w = first >> 6; w <= last >> 6; ++w) {
+    uint64_t word = bits[w];
+    if (w == first >> 6) word &= ~uint64_t{0} << (first & 63);
+    if (w == last >> 6 && (last & 63) != 63) word &= (uint64_t{2} << (last & 63)) - 1;
+    if (word != 0) return true;
+  }
+  return false;
+}
+
+#endif  // LOOKUP_FIELD_BITS_H_

@@ -1,0 +1,213 @@
+// Every form of the byte primitives this build and processor have, held to the scalar form and to
+// plain loops, at block and lane edges and on seeded random buffers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lookup/byte_scan.h"
+#include "lookup/field_separators.h"
+#include "test_util.h"
+
+namespace {
+
+using namespace std::string_literals;
+using namespace std::string_view_literals;
+
+const char* levelName(ScanLevel level) {
+  switch (level) {
+    case ScanLevel::kScalar: return "scalar";
+    case ScanLevel::kSse2: return "SSE2";
+    case ScanLevel::kAvx2: return "AVX2";
+    case ScanLevel::kNeon: return "NEON";
+  }
+  return "?";
+}
+
+// The forms to test; a form the build has but this processor lacks is named as skipped.
+std::vector<ScanLevel> levels() {
+  std::vector<ScanLevel> found;
+  for (const ScanLevel level :
+       {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2, ScanLevel::kNeon}) {
+    if (byteScanAt(level) != nullptr) found.push_back(level);
+  }
+  return found;
+}
+
+// Bytes that matter to the primitives, each often enough to stand at every lane edge.
+std::string randomBytes(std::mt19937& rng, size_t size) {
+  static const char kBytes[] = "ab=  \t\n\r\v\f\0\x08\x0e\xff#";
+  std::string bytes(size, 'a');
+  for (char& c : bytes) c = kBytes[std::uniform_int_distribution<size_t>(0, sizeof kBytes - 2)(rng)];
+  return bytes;
+}
+
+TEST(ByteScan, TheSeparatorsAreTheFiveWhiteSpaceBytes) {
+  for (int c = 0; c < 256; ++c) {
+    const bool expected = c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    ASSERT_EQ(isFieldSeparator(static_cast<char>(c)), expected) << c;
+  }
+  if (byteScanAt(ScanLevel::kAvx2) == nullptr) {
+    std::printf("AVX2: not run, this processor lacks it\n");
+  }
+}
+
+TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {
+  const ByteScan& scalar = *byteScanAt(ScanLevel::kScalar);
+  for (const ScanLevel level : levels()) {
+    const ByteScan& scan = *byteScanAt(level);
+    for (unsigned seed = 1; seed <= 3000; ++seed) {
+      std::mt19937 rng(seed);
+      std::string text = randomBytes(rng, 128);
+      // Every separator and the bytes just outside their range, at lane edges.
+      if (seed <= 16) text[15 + seed % 2] = "\t\n\v\f\r\x08\x0e "[seed % 8];
+      const int usable = static_cast<int>(seed % 129 < 100 ? seed % 100 : 99);
+      const std::string where = levelName(level) + " seed "s + std::to_string(seed);
+
+      const RecordBits bits = scan.recordBits(text.data(), usable);
+      for (int i = 0; i < 128; ++i) {
+        const bool separator = (bits.separators[i >> 6] >> (i & 63)) & 1;
+        const bool space = (bits.spaces[i >> 6] >> (i & 63)) & 1;
+        ASSERT_EQ(separator, i >= usable || isFieldSeparator(text[i])) << where << " byte " << i;
+        ASSERT_EQ(space, i < usable && text[i] == ' ') << where << " byte " << i;
+      }
+      // The third field by a plain walk of the text up to its zero byte.
+      const int textEnd = std::min<int>(usable, static_cast<int>(strnlen(text.data(), 128)));
+      int fields = 0, fieldStart = 0, fieldLength = -1;
+      for (int i = 0; i < textEnd && fieldLength < 0; ++i) {
+        if (isFieldSeparator(text[i]) || (i > 0 && !isFieldSeparator(text[i - 1]))) continue;
+        if (++fields < 3) continue;
+        int end = i;
+        while (end < textEnd && !isFieldSeparator(text[end])) ++end;
+        fieldStart = i;
+        fieldLength = end - i;
+      }
+      const PrefixField third = scan.thirdFieldOfPrefix(text.data(), usable);
+      const bool shown = fieldLength >= 0 ? fieldStart + fieldLength < 64 : textEnd < 64;
+      ASSERT_EQ(third.known, shown) << where;
+      if (shown) {
+        ASSERT_EQ(third.length, fieldLength) << where;
+        if (fieldLength >= 0) {
+          ASSERT_EQ(third.start, fieldStart) << where;
+        }
+      }
+      std::string slot = text.substr(0, 40), restored = slot;
+      scan.restoreSpaces(slot.data());
+      std::replace(restored.begin(), restored.end(), '=', ' ');
+      ASSERT_EQ(slot, restored) << where;
+      const int length = static_cast<int>(seed % 41);
+      ASSERT_EQ(scan.fieldHash(text.data(), length), scalar.fieldHash(text.data(), length))
+          << where;
+      std::string equalsRead = text.substr(0, 48);
+      std::replace(equalsRead.begin(), equalsRead.begin() + length, '=', ' ');
+      ASSERT_EQ(scan.fieldHash(equalsRead.data(), length), scan.fieldHash(text.data(), length))
+          << where;
+      for (const char c : {'=', '\0', '\t'}) {
+        ASSERT_EQ(scan.holdsByte(text.data(), length, c),
+                  std::string_view(text.data(), length).find(c) != std::string_view::npos)
+            << where << " length " << length;
+      }
+
+      const size_t limit = seed % 100;
+      const size_t newline = std::string_view(text.data(), limit).find('\n');
+      ASSERT_EQ(scan.firstNewline(text.data(), limit),
+                newline == std::string_view::npos ? limit : newline)
+          << where;
+      const size_t from = seed % 7, to = std::max<size_t>(from, seed % 128);
+      const size_t last = std::string_view(text.data() + from, to - from).rfind('\n');
+      ASSERT_EQ(scan.lastNewline(text.data(), from, to),
+                last == std::string_view::npos ? to : from + last)
+          << where;
+      ASSERT_EQ(scan.lastNewline(text.data(), from, to),
+                scalar.lastNewline(text.data(), from, to));
+    }
+  }
+}
+
+// The plain form: each occurrence in turn, kept when the byte before it fits.
+size_t plainCandidate(std::string_view text, size_t from, std::string_view piece, bool afterSpace) {
+  for (size_t at = std::max<size_t>(from, 1); at + piece.size() <= text.size(); ++at) {
+    const char before = text[at - 1];
+    const bool fits = afterSpace ? before == ' ' || before == '=' : isFieldSeparator(before);
+    if (fits && text.substr(at, piece.size()) == piece) return at;
+  }
+  return text.size();
+}
+
+TEST(ByteScan, NextCandidateAgreesWithThePlainSearch) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "ab\n=\t \r"[(i * 7 + i / 5) % 7];
+  const std::string_view pieces[] = {"a"sv,   "ab"sv,   "b\n="sv,         "aab"sv,
+                                     "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv, "\ta"sv};
+  for (const ScanLevel level : levels()) {
+    const ByteScan& scan = *byteScanAt(level);
+    for (const std::string_view piece : pieces) {
+      for (const bool afterSpace : {false, true}) {
+        const CandidateTest test = candidateTestFor(piece.data(), piece.size(), afterSpace);
+        for (size_t from = 0; from < 70; ++from) {
+          for (size_t size = 0; from + size <= text.size(); size += 13) {
+            const std::string_view hay(text.data(), from + size);
+            ASSERT_EQ(scan.nextCandidate(hay.data(), hay.size(), from, test),
+                      plainCandidate(hay, from, piece, afterSpace))
+                << levelName(level) << " " << show(piece) << " from " << from << " in "
+                << show(hay);
+          }
+        }
+      }
+    }
+    // Random haystacks of several steps, pieces cut from them so that most are there.
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+      std::mt19937 rng(seed);
+      const std::string hay = randomBytes(rng, std::uniform_int_distribution<size_t>(0, 700)(rng));
+      const size_t at = hay.empty() ? 0 : std::uniform_int_distribution<size_t>(0, hay.size() - 1)(rng);
+      std::string piece = hay.substr(at, std::uniform_int_distribution<size_t>(1, 5)(rng));
+      if (piece.empty()) piece = "a";
+      const bool afterSpace = seed % 2 == 0;
+      const CandidateTest test = candidateTestFor(piece.data(), piece.size(), afterSpace);
+      const size_t from = seed % 9;
+      if (from > hay.size()) continue;
+      ASSERT_EQ(scan.nextCandidate(hay.data(), hay.size(), from, test),
+                plainCandidate(hay, from, piece, afterSpace))
+          << levelName(level) << " seed " << seed;
+    }
+  }
+}
+
+// The tested bytes are the piece's rarest, at two offsets where the piece has two bytes.
+TEST(ByteScan, CandidatesAreTestedAtTheRarestBytes) {
+  const struct {
+    std::string_view piece;
+    char a, b;
+  } kCases[] = {{"host0000123", 'h', 's'}, {"absent-key", 'k', 'b'}, {"x", 'x', 'x'},
+                {"10.0.0.5", '5', '.'},    {"Rack", 'R', 'k'}};
+  for (const auto& c : kCases) {
+    const CandidateTest test = candidateTestFor(c.piece.data(), c.piece.size(), false);
+    EXPECT_EQ(c.piece[test.offsetA], c.a) << c.piece;
+    EXPECT_EQ(c.piece[test.offsetB], c.b) << c.piece;
+    EXPECT_TRUE(c.piece.size() == 1 || test.offsetA != test.offsetB) << c.piece;
+  }
+}
+
+// Whatever form the block scan is forced to, it finds the same candidates.
+TEST(ByteScan, ForcedBlockScanLevels) {
+  const ScanLevel chosen = blockScanLevel();
+  std::string hay(100000, 'a');
+  hay[70001] = '\t';
+  hay.replace(70002, 4, "Rack");
+  const CandidateTest test = candidateTestFor("Rack", 4, false);
+  for (const ScanLevel level : levels()) {
+    ASSERT_TRUE(forceBlockScanLevel(level)) << levelName(level);
+    EXPECT_EQ(blockScanLevel(), level);
+    EXPECT_EQ(nextCandidate(hay.data(), hay.size(), 0, test), 70002u) << levelName(level);
+  }
+  EXPECT_FALSE(forceBlockScanLevel(static_cast<ScanLevel>(99)));
+  forceBlockScanLevel(chosen);
+}
+
+}  // namespace
