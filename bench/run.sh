@@ -7,71 +7,21 @@
 # Needs hyperfine, mawk, grep, gcc, musl-gcc, cmake and gnuplot.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=${BENCH_DIR:-$(mktemp -d)}
-runs=${BENCH_RUNS:-500}
-rounds=${BENCH_ROUNDS:-3}
+. "$root/bench/lib.sh"
 plot=${BENCH_PLOT:-1}
-scan_runs=$((runs / 10 > 20 ? runs / 10 : 20))
-mkdir -p "$work"
-
-table() {  # table FILE LINES SHAPE
-  [ -s "$1" ] || mawk -v n="$2" -v shape="$3" -f "$root/bench/make_table.awk" >"$1"
-}
 table "$work/small5" 20 5
 table "$work/small3" 20 3
 table "$work/big5" 1000000 5
 table "$work/big3" 1000000 3
-[ -e "$work/zero1g" ] || truncate -s 1G "$work/zero1g"
-
-build() {  # build DIR TABLE5 TABLE3 CMAKE_ARGS...
-  local dir=$1 t5=$2 t3=$3
-  shift 3
-  cmake -S "$root" -B "$work/$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DVARNPARSE_HOME_TABLE="$work/$t5" -DVARNPARSE_CUSTOM_TABLE="$work/zero1g" \
-    -DPARSE_TABLE="$work/$t3" "$@" >/dev/null
-  cmake --build "$work/$dir" >/dev/null
-}
 for libc in musl glibc; do
   build small-$libc small5 small3 -DLOOKUP_LIBC=$libc
   build big-$libc big5 big3 -DLOOKUP_LIBC=$libc
 done
 build small-unconfined small5 small3 -DLOOKUP_LIBC=musl -DLOOKUP_SANDBOX=OFF
-for tool in noop newline_count own_memory; do
-  gcc -O2 -static "$root/bench/$tool.c" -o "$work/$tool"
-done
-musl-gcc -O2 -static "$root/bench/noop.c" -o "$work/noop_musl"
-
-# median RUNS COMMAND...: hyperfine over the commands, then a row per command with its median in
-# ms. The machine's speed drifts, so the commands take turns over several rounds, each round
-# starting with the next command, and each keeps its lowest median.
-median() {
-  local csv="$work/times.csv" n="$1" round
-  shift
-  local commands=("$@")
-  : >"$work/medians"
-  for ((round = 0; round < rounds * 2; round++)); do
-    local k=$((round % ${#commands[@]}))
-    hyperfine -N -i --warmup 20 --runs "$(((n + 1) / 2))" --export-csv "$csv" \
-      "${commands[@]:k}" "${commands[@]:0:k}" >/dev/null 2>&1
-    mawk -F, 'NR > 1 { printf "%s\t%.4f\n", $1, $4 * 1000 }' "$csv" >>"$work/medians"
-  done
-  mawk -F'\t' '!($1 in best) { order[++n] = $1; best[$1] = $2 }
-    $2 < best[$1] { best[$1] = $2 }
-    END { for (i = 1; i <= n; i++) printf "%s\t%s\n", order[i], best[order[i]] }' "$work/medians"
-}
-
-# report TITLE BASE: rows of "command<TAB>ms" on stdin, ratios against the row named BASE.
-report() {
-  mawk -F'\t' -v title="$1" -v base="$2" '
-    { cmd[NR] = $1; ms[NR] = $2; if ($1 == base) b = $2 }
-    END {
-      printf "\n%s\n\n| command | median ms | × %s |\n|---|---:|---:|\n", title, base
-      for (i = 1; i <= NR; i++) printf "| `%s` | %.3f | %.2f |\n", cmd[i], ms[i], ms[i] / b
-    }'
-}
+tools
 
 key=host0000010
-echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(uname -sr)"
+machine
 echo "Tables: 20 lines ($(stat -c %s "$work/small5") bytes) and 1,000,000 lines ($(stat -c %s "$work/big5") bytes, five fields), cached"
 
 cd "$work"
@@ -90,9 +40,6 @@ median "$scan_runs" "./newline_count big5" "big-glibc/varnparse Rack 2" "big-mus
   "big-glibc/varnparse 10 2" "big-musl/varnparse 10 2" |
   report "Worst case, 1,000,000 lines, a key whose run stands on every line" "./newline_count big5"
 
-own() {  # own COMMAND...: "KiB | faults" of the command's own process
-  ./own_memory "$@" | mawk '{ printf "%s | %s", $1, $2 }'
-}
 echo
 echo "Own peak resident memory (VmHWM, KiB) and minor page faults, read as the process exits"
 echo

@@ -159,35 +159,6 @@ RecordBits recordBitsWith(const char* text, int usable) {
   return bits;
 }
 
-// The third field from the separator and zero bits of the first 64 bytes of a text of length
-// bytes.
-PrefixField thirdFromBits(uint64_t separators, uint64_t zeros, size_t length) {
-  const uint64_t ends = zeros | (length < 64 ? ~uint64_t{0} << length : 0);
-  const uint64_t usable = ends == 0 ? ~uint64_t{0} : (ends & -ends) - 1;
-  const uint64_t in = ~separators & usable;
-  uint64_t starts = in & ~(in << 1);
-  starts &= starts - 1;
-  starts &= starts - 1;
-  // The field's end is the first byte after its start that is not in a field.
-  const uint64_t after = starts == 0 ? 0 : ~in & (~uint64_t{0} << __builtin_ctzll(starts));
-  if (after != 0) {
-    const int start = __builtin_ctzll(starts);
-    return {start, __builtin_ctzll(after) - start, true};
-  }
-  // Fewer than three fields, unless the text goes on past the 64 bytes.
-  return {0, -1, ends != 0};
-}
-
-template <class V>
-PrefixField thirdFieldOfPrefixWith(const char* text, int length) {
-  uint64_t separators = 0, zeros = 0;
-  for (int at = 0; at < 64; at += V::kWidth) {
-    separators |= V::separators(text + at) << at;
-    zeros |= V::equal(text + at, '\0') << at;
-  }
-  return thirdFromBits(separators, zeros, static_cast<size_t>(length));
-}
-
 // The slot in loads that cover its 40 bytes, the last one overlapping the one before.
 template <class V, typename Step>
 void overSlot(Step step) {
@@ -243,19 +214,20 @@ size_t firstNewlineWith(const char* text, size_t limit) {
 }
 
 template <class V>
-size_t firstNewlineShowingThirdWith(const char* text, size_t limit, PrefixField& third) {
-  uint64_t newlines = 0, separators = 0, zeros = 0;
-  for (int at = 0; at < 64; at += V::kWidth) {
-    newlines |= V::equal(text + at, '\n') << at;
-    separators |= V::separators(text + at) << at;
-    zeros |= V::equal(text + at, '\0') << at;
+void blockBitsWith(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
+                   uint64_t* zeros) {
+  for (size_t word = 0; word * 64 < size; ++word) {
+    const char* p = text + word * 64;
+    uint64_t n = 0, s = 0, z = 0;
+    for (int at = 0; at < 64; at += V::kWidth) {
+      n |= V::equal(p + at, '\n') << at;
+      s |= V::separators(p + at) << at;
+      z |= V::equal(p + at, '\0') << at;
+    }
+    newlines[word] = n;
+    separators[word] = s;
+    zeros[word] = z;
   }
-  size_t newline = newlines != 0 ? static_cast<size_t>(__builtin_ctzll(newlines))
-                   : limit > 64   ? 64 + firstNewlineWith<V>(text + 64, limit - 64)
-                                  : limit;
-  if (newline > limit) newline = limit;
-  third = thirdFromBits(separators, zeros, newline < limit ? newline + 1 : limit);
-  return newline;
 }
 
 template <class V>
@@ -320,8 +292,8 @@ size_t nextCandidatePortable(const char* text, size_t size, size_t from,
 
 template <class V>
 constexpr ByteScan byteScanWith() {
-  return {recordBitsWith<V>, thirdFieldOfPrefixWith<V>, restoreSpacesWith<V>, holdsByteWith<V>,
-          fieldHashWith<V>,  firstNewlineWith<V>, firstNewlineShowingThirdWith<V>,
+  return {recordBitsWith<V>, restoreSpacesWith<V>, holdsByteWith<V>,
+          fieldHashWith<V>,  firstNewlineWith<V>, blockBitsWith<V>,
           lastNewlineWith<V>,   nextCandidateWith<V>};
 }
 
@@ -343,6 +315,12 @@ __attribute__((target("avx2"), flatten)) size_t nextCandidateAvx2(const char* te
                                                                    const CandidateTest& test) {
   return nextCandidateWith<Avx2>(text, size, from, test);
 }
+__attribute__((target("avx2"), flatten)) void blockBitsAvx2(const char* text, size_t size,
+                                                             uint64_t* newlines,
+                                                             uint64_t* separators,
+                                                             uint64_t* zeros) {
+  blockBitsWith<Avx2>(text, size, newlines, separators, zeros);
+}
 __attribute__((target("avx2"), flatten)) size_t lastNewlineAvx2(const char* text, size_t from,
                                                                  size_t to) {
   return lastNewlineWith<Avx2>(text, from, to);
@@ -352,6 +330,7 @@ constexpr ByteScan kAvx2 = [] {
   ByteScan scan = kSse2;
   scan.nextCandidate = nextCandidateAvx2;
   scan.lastNewline = lastNewlineAvx2;
+  scan.blockBits = blockBitsAvx2;
   return scan;
 }();
 
@@ -417,9 +396,6 @@ CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace
 }
 
 RecordBits recordBits(const char* text, int usable) { return recordBitsWith<Baseline>(text, usable); }
-PrefixField thirdFieldOfPrefix(const char* text, int length) {
-  return thirdFieldOfPrefixWith<Baseline>(text, length);
-}
 void restoreSpaces(char* slot) { restoreSpacesWith<Baseline>(slot); }
 bool holdsByte(const char* slot, int length, char c) {
   return holdsByteWith<Baseline>(slot, length, c);
@@ -428,8 +404,10 @@ uint64_t fieldHash(const char* bytes, int length) { return fieldHashWith<Baselin
 size_t firstNewline(const char* text, size_t limit) {
   return firstNewlineWith<Baseline>(text, limit);
 }
-size_t firstNewlineShowingThird(const char* text, size_t limit, PrefixField& third) {
-  return firstNewlineShowingThirdWith<Baseline>(text, limit, third);
+void blockBits(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
+               uint64_t* zeros) {
+  if (size < kProbeWorthwhile) return blockBitsWith<Baseline>(text, size, newlines, separators, zeros);
+  resolveBlockScan().blockBits(text, size, newlines, separators, zeros);
 }
 
 size_t lastNewline(const char* text, size_t from, size_t to) {

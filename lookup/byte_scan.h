@@ -23,6 +23,7 @@ struct PrefixField {
   bool known;
 };
 
+
 // What a position where a key piece may start must show before the piece is compared in full:
 // two bytes of the piece at their offsets, and before it a separator or, when the piece does not
 // start the key, a space or "=".
@@ -40,14 +41,10 @@ CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace
 // The separator and space bits of text[0, usable), usable at most 128; text has 112 bytes readable.
 RecordBits recordBits(const char* text, int usable);
 
-// Where the third field of text[0, length) stands, fields being runs of bytes other than
-// separators and the text ending at its first zero byte, when its first 64 bytes show it whole;
-// text has 64 readable.
-PrefixField thirdFieldOfPrefix(const char* text, int length);
-
-// firstNewline, and in the same pass thirdFieldOfPrefix of the record that the newline ends, or
-// of text[0, limit) when there is none.
-size_t firstNewlineShowingThird(const char* text, size_t limit, PrefixField& third);
+// For each 64 bytes of text[0, size), rounded up, the bits of its newlines, its separators and its
+// zero bytes, word w for bytes 64w to 64w + 63; text has size rounded up to 64 readable.
+void blockBits(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
+               uint64_t* zeros);
 
 // Turns every "=" of the 40 bytes of slot into a space.
 void restoreSpaces(char* slot);
@@ -76,12 +73,12 @@ enum class ScanLevel { kScalar, kSse2, kAvx2, kNeon };
 // The primitives of one form, for tests that hold each form to the scalar one.
 struct ByteScan {
   RecordBits (*recordBits)(const char* text, int usable);
-  PrefixField (*thirdFieldOfPrefix)(const char* text, int length);
   void (*restoreSpaces)(char* slot);
   bool (*holdsByte)(const char* slot, int length, char c);
   uint64_t (*fieldHash)(const char* bytes, int length);
   size_t (*firstNewline)(const char* text, size_t limit);
-  size_t (*firstNewlineShowingThird)(const char* text, size_t limit, PrefixField& third);
+  void (*blockBits)(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
+                    uint64_t* zeros);
   size_t (*lastNewline)(const char* text, size_t from, size_t to);
   size_t (*nextCandidate)(const char* text, size_t size, size_t from, const CandidateTest& test);
 };
@@ -89,7 +86,7 @@ struct ByteScan {
 // The form at level, or null where this build or this processor lacks it.
 const ByteScan* byteScanAt(ScanLevel level);
 
-// The form that the block scan of nextCandidate uses on large inputs: AVX2 where the processor has
+// The form that the block scans of nextCandidate and blockBits use on large inputs: AVX2 where the processor has
 // it, found on first need, else the build's own. Tests may force any form that byteScanAt offers;
 // false, and nothing changed, where it offers none.
 ScanLevel blockScanLevel();

@@ -3,6 +3,7 @@
 #ifndef LOOKUP_FIELD_BITS_H_
 #define LOOKUP_FIELD_BITS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "byte_scan.h"
@@ -53,6 +54,26 @@ inline bool anyBetween(const uint64_t (&bits)[2], int first, int last) {
     if (word != 0) return true;
   }
   return false;
+}
+
+// Where the third field of a text of length bytes stands, fields being runs of bytes other than
+// separators and the text ending at its first zero byte, from the separator and zero-byte bits of
+// its first 64 bytes, when they show it whole.
+inline PrefixField thirdFromBits(uint64_t separators, uint64_t zeros, size_t length) {
+  const uint64_t ends = zeros | (length < 64 ? ~uint64_t{0} << length : 0);
+  const uint64_t usable = ends == 0 ? ~uint64_t{0} : (ends & -ends) - 1;
+  const uint64_t in = ~separators & usable;
+  uint64_t starts = in & ~(in << 1);
+  starts &= starts - 1;
+  starts &= starts - 1;
+  // The field's end is the first byte after its start that is not in a field.
+  const uint64_t after = starts == 0 ? 0 : ~in & (~uint64_t{0} << __builtin_ctzll(starts));
+  if (after != 0) {
+    const int start = __builtin_ctzll(starts);
+    return {start, __builtin_ctzll(after) - start, true};
+  }
+  // Fewer than three fields, unless the text goes on past the 64 bytes.
+  return {0, -1, ends != 0};
 }
 
 #endif  // LOOKUP_FIELD_BITS_H_

@@ -52,35 +52,23 @@ int parseRecord(HostRecord& record, int fieldCount) {
   return taken;
 }
 
-namespace {
-
-// The key field's start and length from the bits of the whole record, or length -1.
-void keyFieldFromAllBits(const HostRecord& record, int& start, int& length) {
-  const int usable = static_cast<int>(strnlen(record.buffer, record.length));
-  const FieldEdges edges = fieldEdges(recordBits(record.buffer, usable));
-  uint64_t starts0 = edges.starts[0], starts1 = edges.starts[1];
-  uint64_t lasts0 = edges.lasts[0], lasts1 = edges.lasts[1];
-  int last = 0;
-  length = -1;
-  for (int n = 1; n <= 3; ++n) {
-    if ((starts0 | starts1) == 0) return;
-    start = popLowestBit(starts0, starts1);
-    last = popLowestBit(lasts0, lasts1);
-  }
-  length = last + 1 - start;
-}
-
-}  // namespace
-
-FieldSpan keyFieldSpan(const HostRecord& record) {
-  return keyFieldSpan(record, thirdFieldOfPrefix(record.buffer, record.length));
-}
-
-FieldSpan keyFieldSpan(const HostRecord& record, const PrefixField& third) {
-  // Most records show their whole third field in their first 64 bytes; the rest take the bits of
-  // the whole record.
+FieldSpan keyFieldSpan(std::string_view record, const PrefixField& third) {
   FieldSpan span{third.start, third.length};
-  if (!third.known) keyFieldFromAllBits(record, span.start, span.length);
+  if (!third.known) {
+    // The third field reaches past the first 64 bytes: the bits of the whole record.
+    const int usable = static_cast<int>(strnlen(record.data(), record.size()));
+    const FieldEdges edges = fieldEdges(recordBits(record.data(), usable));
+    uint64_t starts0 = edges.starts[0], starts1 = edges.starts[1];
+    uint64_t lasts0 = edges.lasts[0], lasts1 = edges.lasts[1];
+    int last = 0;
+    span.length = -1;
+    for (int n = 1; n <= 3; ++n) {
+      if ((starts0 | starts1) == 0) return span;
+      span.start = popLowestBit(starts0, starts1);
+      last = popLowestBit(lasts0, lasts1);
+    }
+    span.length = last + 1 - span.start;
+  }
   if (span.length >= kSlotSize) span.length = -1;
   return span;
 }

@@ -37,17 +37,16 @@ struct HostRecord {
 // Returns the number of fields taken.
 int parseRecord(HostRecord& record, int fieldCount);
 
-// Where the key field that parseRecord would leave in slot 3 stands in buffer, found without
-// parsing the record: its bytes there read as the slot does once every space and "=" is taken for
+// Where the key field that parseRecord would leave in slot 3 stands in a record, found without
+// parsing it: its bytes there read as the slot does once every space and "=" is taken for
 // a space. length is -1 when the record has fewer than three fields or the third is over 39
 // bytes, which no key matches.
 struct FieldSpan {
   int start = 0;
   int length = -1;
 };
-FieldSpan keyFieldSpan(const HostRecord& record);
-
-// The same, from where the reader saw the third field in the record's first bytes.
-FieldSpan keyFieldSpan(const HostRecord& record, const PrefixField& third);
+// The record is given as read, with 112 bytes readable from its start, and third is where the
+// reader saw the third field in its first 64 bytes.
+FieldSpan keyFieldSpan(std::string_view record, const PrefixField& third);
 
 #endif  // LOOKUP_HOST_RECORD_H_

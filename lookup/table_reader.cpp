@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "byte_scan.h"
+#include "field_bits.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ void refill(TableReader& table) {
   }
   if (got == 0) table.atEnd = true;
   table.end += static_cast<size_t>(got);
+  ++table.refills;
 }
 
 // The offset of the record holding text[at], given that text[anchor] starts a record and no
@@ -83,10 +85,10 @@ bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piec
 
 namespace {
 
-// Reads a record as readRecord does; findNewline(text, limit) finds the first newline of the
-// bytes left.
+// Finds the next record as readRecord reads it, in the block; findNewline(text, limit) finds
+// the first newline of the bytes left.
 template <typename FindNewline>
-bool readRecordWith(TableReader& table, HostRecord& record, FindNewline findNewline) {
+bool nextRecordWith(TableReader& table, std::string_view& record, FindNewline findNewline) {
   const char* start = nullptr;
   size_t length = 0;
   for (;;) {
@@ -105,24 +107,59 @@ bool readRecordWith(TableReader& table, HostRecord& record, FindNewline findNewl
     refill(table);
   }
   if (length == 0) return false;  // the file has ended
-  // A fixed size copies in a few moves; the bytes past the record are overwritten below or
-  // never read.
-  for (size_t at = 0; at < kRecordLoad; at += 16) std::memcpy(record.buffer + at, start + at, 16);
-  record.buffer[length] = '\0';
-  record.length = static_cast<int>(length);
+  record = {start, length};
   table.begin += length;
   return true;
 }
 
 }  // namespace
 
-bool readRecord(TableReader& table, HostRecord& record) {
-  return readRecordWith(table, record, firstNewline);
+void loadRecord(std::string_view bytes, HostRecord& record) {
+  // A fixed size copies in a few moves; the bytes past the record are overwritten below or
+  // never read.
+  for (size_t at = 0; at < kRecordLoad; at += 16) {
+    std::memcpy(record.buffer + at, bytes.data() + at, 16);
+  }
+  record.buffer[bytes.size()] = '\0';
+  record.length = static_cast<int>(bytes.size());
 }
 
-bool readRecordShowingThird(TableReader& table, HostRecord& record, PrefixField& third) {
-  return readRecordWith(table, record, [&third](const char* text, size_t limit) {
-    return firstNewlineShowingThird(text, limit, third);
+bool readRecord(TableReader& table, HostRecord& record) {
+  std::string_view bytes;
+  if (!nextRecordWith(table, bytes, firstNewline)) return false;
+  loadRecord(bytes, record);
+  return true;
+}
+
+namespace {
+
+// The 64 bits of words from bit offset on.
+uint64_t bitsAt(const uint64_t* words, size_t offset) {
+  const size_t w = offset >> 6, shift = offset & 63;
+  return shift == 0 ? words[w] : words[w] >> shift | words[w + 1] << (64 - shift);
+}
+
+}  // namespace
+
+bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_view& record,
+                            PrefixField& third) {
+  return nextRecordWith(table, record, [&](const char* text, size_t limit) {
+    if (bits.refills != table.refills) {
+      blockBits(table.buffer, table.end, bits.newlines, bits.separators, bits.zeros);
+      bits.refills = table.refills;
+    }
+    const size_t offset = static_cast<size_t>(text - table.buffer);
+    size_t newline = limit;
+    if (const uint64_t near = bitsAt(bits.newlines, offset)) {
+      newline = static_cast<size_t>(__builtin_ctzll(near));
+    } else if (limit > 64) {
+      const uint64_t far = bitsAt(bits.newlines, offset + 64);
+      if (far != 0) newline = 64 + static_cast<size_t>(__builtin_ctzll(far));
+    }
+    if (newline > limit) newline = limit;
+    third = thirdFromBits(bitsAt(bits.separators, offset), bitsAt(bits.zeros, offset),
+                          newline < limit ? newline + 1 : limit);
+    return newline;
   });
 }
 

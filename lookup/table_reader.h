@@ -3,6 +3,7 @@
 #define LOOKUP_TABLE_READER_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "byte_scan.h"
@@ -29,6 +30,7 @@ struct TableReader {
   size_t end = 0;
   bool atEnd = false;   // a read yielded no bytes: the file has ended
   bool failed = false;  // a read failed; nothing more is read
+  size_t refills = 0;   // reads so far: which block the buffer holds
   // Past the block, room that is never filled: a record's bytes are looked at in fixed loads
   // that may reach beyond its end.
   char buffer[kBlockSize + kRecordLoad];
@@ -39,9 +41,25 @@ struct TableReader {
 // ended or a read failed.
 bool readRecord(TableReader& table, HostRecord& record);
 
-// readRecord, also telling in the same pass over the record's bytes where its third field stands
-// when its first 64 bytes show it (see thirdFieldOfPrefix).
-bool readRecordShowingThird(TableReader& table, HostRecord& record, PrefixField& third);
+// The bits of a table's block that a reader of every record looks at, found once a block by
+// blockBits. Value-initialised, it is of no block yet.
+struct BlockBits {
+  static constexpr size_t kWords = (kBlockSize + kRecordLoad + 63) / 64 + 2;
+  uint64_t newlines[kWords];
+  uint64_t separators[kWords];
+  uint64_t zeros[kWords];
+  size_t refills = SIZE_MAX;  // the block they are of
+};
+
+// The next record as readRecord reads it, left in the block rather than copied: valid until the
+// next call on table, with kRecordLoad bytes readable from its start. Also where its third field
+// stands when its first 64 bytes show it. Ends and fields are found from bits kept of the whole
+// block: for a reader that looks at every record.
+bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_view& record,
+                            PrefixField& third);
+
+// Puts a record that nextRecordShowingThird gave into record.buffer, as readRecord reads it.
+void loadRecord(std::string_view bytes, HostRecord& record);
 
 // A piece of a key that a record matching the key holds byte for byte (a space of the key may
 // stand as "=" in the table, so a piece holds none), and where the key has it.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lookup/byte_scan.h"
+#include "lookup/field_bits.h"
 #include "lookup/field_separators.h"
 #include "test_util.h"
 
@@ -88,7 +89,15 @@ TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {
         fieldStart = i;
         fieldLength = end - i;
       }
-      const PrefixField third = scan.thirdFieldOfPrefix(text.data(), usable);
+      uint64_t newlines[2], separators[2], zeros[2];
+      scan.blockBits(text.data(), 128, newlines, separators, zeros);
+      for (int i = 0; i < 128; ++i) {
+        ASSERT_EQ((newlines[i >> 6] >> (i & 63)) & 1, uint64_t{text[i] == '\n'}) << where;
+        ASSERT_EQ((separators[i >> 6] >> (i & 63)) & 1, uint64_t{isFieldSeparator(text[i])})
+            << where;
+        ASSERT_EQ((zeros[i >> 6] >> (i & 63)) & 1, uint64_t{text[i] == '\0'}) << where;
+      }
+      const PrefixField third = thirdFromBits(separators[0], zeros[0], usable);
       const bool shown = fieldLength >= 0 ? fieldStart + fieldLength < 64 : textEnd < 64;
       ASSERT_EQ(third.known, shown) << where;
       if (shown) {

@@ -195,19 +195,23 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
   char* answers = static_cast<char*>(std::malloc(set.size() * answerRoom + 1));
   auto table = static_cast<TableReader*>(std::malloc(sizeof(TableReader)));
-  if (answers == nullptr || table == nullptr) {
+  auto bits = static_cast<BlockBits*>(std::malloc(sizeof(BlockBits)));
+  if (answers == nullptr || table == nullptr || bits == nullptr) {
     std::free(answers);
     std::free(table);
+    std::free(bits);
     std::free(order);
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
   *table = TableReader{};
+  *bits = BlockBits{};
   table->fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table->fd < 0) {
     sayProblem(err, profile.tablePath, errno);
     std::free(answers);
     std::free(table);
+    std::free(bits);
     std::free(order);
     return kQueryNoTable;
   }
@@ -219,11 +223,13 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   size_t waiting = set.size();
   size_t answersUsed = 0;
   PrefixField third;
-  while (waiting > 0 && readRecordShowingThird(*table, record, third)) {
-    const FieldSpan field = keyFieldSpan(record, third);
+  std::string_view bytes;
+  while (waiting > 0 && nextRecordShowingThird(*table, *bits, bytes, third)) {
+    const FieldSpan field = keyFieldSpan(bytes, third);
     if (field.length < 0) continue;
-    Wanted* w = set.waiting(record.buffer + field.start, field.length);
+    Wanted* w = set.waiting(bytes.data() + field.start, field.length);
     if (w == nullptr) continue;
+    loadRecord(bytes, record);
     const Key key = makeKey(profile.keyPrefix, w->argument);
     if (!isEntryFor(key, record, parseRecord(record, profile.fieldCount))) continue;
     char line[kSlotSize + 1];
@@ -269,5 +275,6 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   std::free(answers);
   std::free(order);
   std::free(table);
+  std::free(bits);
   return finishRun(status, fd, confined);
 }
