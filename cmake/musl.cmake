@@ -8,10 +8,19 @@
 # their copy of the engine (lookup_musl, made in lookup/) are built so; the tests link glibc's libstdc++ and the
 # plain engine library.
 
-find_program(MUSL_GCC musl-gcc)
+# A cross build needs the target's own musl driver: the host's builds for the host.
+if(CMAKE_CROSSCOMPILING)
+  set(musl_driver ${CMAKE_SYSTEM_PROCESSOR}-linux-musl-gcc)
+else()
+  set(musl_driver musl-gcc)
+endif()
+find_program(MUSL_GCC ${musl_driver})
 if(MUSL_GCC)
   set(default_libc musl)
-  set(libc_reason "musl-gcc found at ${MUSL_GCC}")
+  set(libc_reason "${musl_driver} found at ${MUSL_GCC}")
+elseif(CMAKE_CROSSCOMPILING)
+  set(default_libc glibc)
+  set(libc_reason "cross build for ${CMAKE_SYSTEM_PROCESSOR}, and no musl driver for it (${musl_driver})")
 else()
   set(default_libc glibc)
   set(libc_reason "musl-gcc not found (package musl-tools)")

@@ -86,6 +86,13 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "varnparse maintainers <maintainers@varnparse.invalid>")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# The packages carry the architecture of the programs, which a cross build does not share with the
+# machine that packs them.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|amd64)$")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+endif()
 set(CPACK_DEBIAN_HOME_PACKAGE_NAME varnparse)
 set(CPACK_DEBIAN_CUSTOM_PACKAGE_NAME varnparse-fennokit)
 # Each package's summary, and its extended description.

@@ -10,8 +10,12 @@ function(quote_for_cxx out value)
 endfunction()
 
 # link_like_lookups(target): links target against the engine for the chosen C library, static,
-# and drops the compiler's note from the program, which nothing reads.
+# confined where LOOKUP_SANDBOX says so, and drops the compiler's note from the program, which
+# nothing reads.
 function(link_like_lookups target)
+  if(LOOKUP_SANDBOX)
+    target_compile_definitions(${target} PRIVATE LOOKUP_CONFINE=1)
+  endif()
   if(LOOKUP_LIBC STREQUAL "musl")
     target_link_libraries(${target} PRIVATE lookup_musl)
     use_musl(${target})
@@ -24,13 +28,6 @@ function(link_like_lookups target)
   add_custom_command(TARGET ${target} POST_BUILD
                      COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>)
 endfunction()
-
-# The confinement the generated headers name.
-if(LOOKUP_SANDBOX)
-  set(LOOKUP_CONFINEMENT kSandbox)
-else()
-  set(LOOKUP_CONFINEMENT kNone)
-endif()
 
 # add_lookup_program(target name source table_path output_dir): the lookup library plus a main()
 # that reads table_path, built as output_dir/name.

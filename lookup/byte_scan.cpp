@@ -335,6 +335,9 @@ constexpr ByteScan kAvx2 = [] {
 }();
 
 bool processorHasAvx2() {
+#if defined(LOOKUP_BASELINE_ONLY)
+  return false;
+#endif
   unsigned eax, ebx, ecx, edx;
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0) return false;
   // The system must save the vector registers: XCR0 bits 1 (SSE) and 2 (AVX).

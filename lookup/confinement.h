@@ -12,6 +12,14 @@ enum class Confinement {
   kSandbox,
 };
 
+// The confinement that the programs of this build enter: the build defines LOOKUP_CONFINE=1 for
+// them when it confines them.
+#if defined(LOOKUP_CONFINE) && LOOKUP_CONFINE
+inline constexpr Confinement kProgramConfinement = Confinement::kSandbox;
+#else
+inline constexpr Confinement kProgramConfinement = Confinement::kNone;
+#endif
+
 // Enters confinement; returns whether the run is now confined.
 bool enterConfinement(Confinement confinement);
 

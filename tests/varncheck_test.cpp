@@ -196,18 +196,6 @@ TEST(Varncheck, ListsTheFirstWarningsOfEachKindAndEveryError) {
   }
 }
 
-TEST(KeyIndex, KeepsTheFirstLineOfEachKeyAcrossGrowth) {
-  KeyIndex index;
-  for (long i = 0; i < 100000; ++i) ASSERT_EQ(index.insert("k" + std::to_string(i), i + 1), 0);
-  for (long i = 0; i < 100000; i += 7) {
-    ASSERT_EQ(index.insert("k" + std::to_string(i), 999999), i + 1) << i;
-  }
-  EXPECT_EQ(index.insert("", 5), 0);
-  EXPECT_EQ(index.insert("", 6), 5);
-  EXPECT_EQ(index.insert(std::string(39, '\xff'), 1L << 38), 0);
-  EXPECT_EQ(index.insert(std::string(39, '\xff'), 1), 1L << 38);
-}
-
 // Every entry the checker calls reachable is what a lookup with its key prints, and every one it
 // calls shadowed gets the entry of the line it names.
 TEST(Property, CheckerVerdictsAgreeWithLookups) {

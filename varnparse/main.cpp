@@ -4,5 +4,5 @@
 
 int main(int argc, char* argv[]) {
   static constexpr LookupProfile kProfile{kPathTable, 5, ""};
-  return runLookup(kProfile, argc, argv, STDOUT_FILENO, kConfinement);
+  return runLookup(kProfile, argc, argv, STDOUT_FILENO, kProgramConfinement);
 }

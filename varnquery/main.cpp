@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
   ++i;
   if (i < argc) {
     return runQuery(profile, options, argv + i, static_cast<size_t>(argc - i), STDOUT_FILENO,
-                    STDERR_FILENO, kConfinement);
+                    STDERR_FILENO, kProgramConfinement);
   }
   KeyList keys;
   switch (readKeys(STDIN_FILENO, options.zeroEnds, keys)) {
@@ -118,7 +118,7 @@ int main(int argc, char* argv[]) {
     }
   }
   const int status = runQuery(profile, options, keys.keys, keys.count, STDOUT_FILENO,
-                              STDERR_FILENO, kConfinement);
+                              STDERR_FILENO, kProgramConfinement);
   freeKeys(keys);
   return status;
 }

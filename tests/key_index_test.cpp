@@ -1,0 +1,33 @@
+// The checker's key index: the first line of each key, across the growth of its tables, and the
+// bound of its reserve.
+#include "varncheck/key_index.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(KeyIndex, KeepsTheFirstLineOfEachKeyAcrossGrowth) {
+  KeyIndex index;
+  for (long i = 0; i < 100000; ++i) ASSERT_EQ(index.insert("k" + std::to_string(i), i + 1), 0);
+  for (long i = 0; i < 100000; i += 7) {
+    ASSERT_EQ(index.insert("k" + std::to_string(i), 999999), i + 1) << i;
+  }
+  EXPECT_EQ(index.insert("", 5), 0);
+  EXPECT_EQ(index.insert("", 6), 5);
+  EXPECT_EQ(index.insert(std::string(39, '\xff'), 1L << 38), 0);
+  EXPECT_EQ(index.insert(std::string(39, '\xff'), 1), 1L << 38);
+}
+
+// Sized for a small file, the index keeps the keys that fit and indexes none after them.
+TEST(KeyIndex, KeysPastItsReserveAreNotIndexed) {
+  KeyIndex index(0, 1);  // the smallest reserve: 64 KiB
+  const auto key = [](long i) { return std::string(30, 'k') + std::to_string(100000 + i); };
+  for (long i = 0; i < 2000; ++i) index.insert(key(i), i + 1);
+  EXPECT_EQ(index.insert(key(0), 99), 1);
+  EXPECT_EQ(index.insert(key(1000), 99), 1001);  // 1,001 keys of 42 bytes fit in 64 KiB
+  EXPECT_EQ(index.insert(key(1999), 99), 0);
+}
+
+}  // namespace
