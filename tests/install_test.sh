@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix, checks the man pages, makes the Debian packages,
 # installs both side by side into a scratch root and runs a lookup from there.
-#   install_test.sh BUILD_DIR HOME_TABLE CUSTOM_TABLE PARSE_TABLE VERSION
+# Builds the same sources again in another folder and compares the packages byte for byte.
+#   install_test.sh SOURCE_DIR BUILD_DIR HOME_TABLE CUSTOM_TABLE PARSE_TABLE VERSION
 set -euo pipefail
-build=$1 home=$2 custom=$3 hosts=$4 version=$5
+source=$1 build=$2 home=$3 custom=$4 hosts=$5 version=$6
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 passed=0 failed=0
@@ -38,12 +39,13 @@ for file in bin/varnparse bin/parse bin/varncheck bin/varnquery libexec/fennoKit
   share/man/man1/varnparse.1.gz share/man/man1/parse.1.gz share/man/man1/varncheck.1.gz \
   share/man/man1/varnquery.1.gz share/bash-completion/completions/varnquery \
   share/man/man1/varnparse-fennokit.1.gz share/man/man5/varn_hosts.5.gz \
-  share/doc/varnparse/copyright share/doc/varnparse/changelog.gz \
-  share/doc/varnparse-fennokit/copyright share/lintian/overrides/varnparse \
   share/bash-completion/completions/varnparse share/bash-completion/completions/parse \
   share/bash-completion/completions/varncheck; do
   check "installed $file" test -f "$prefix/$file"
 done
+# Debian's own files are for the packages alone.
+check "a plain install has programs, pages and completion only" \
+  test -z "$(cd "$prefix" && find . -type f | grep -v -E '^./(bin|libexec/fennoKit|share/man/man[15]|share/bash-completion/completions)/')"
 check "installed varnparse runs" test "$("$prefix/bin/varnparse"; echo " $?")" = "Not enough parameters
  0"
 # The lookups take no options: one argument is too few, whatever it is.
@@ -71,9 +73,17 @@ check "the two varnparse pages have their own whatis lines" \
 check "the custom page says how to run the custom build" \
   bash -c 'zcat "$1" | grep -q "libexec/fennoKit/varnparse"' _ "$man1/varnparse-fennokit.1.gz"
 
+cmake --build "$build" --target uninstall >/dev/null
+check "uninstall removes every file installed" test -z "$(find "$prefix" -type f)"
+
 (cd "$build" && cpack -G DEB -B "$scratch/packages" >/dev/null)
 debs=("$scratch"/packages/*.deb)
 check "two packages" test ${#debs[@]} -eq 2
+for package in varnparse varnparse-fennokit; do
+  check "$package package has Debian's files" bash -c \
+    'dpkg-deb -c "$1"_*.deb | grep -c -E "/usr/share/(doc/$2/(copyright|changelog.gz)|lintian/overrides/$2)\$" | grep -qx 3' \
+    _ "$scratch/packages/$package" "$package"
+done
 check "distinct summaries" test "$(dpkg-deb -f "${debs[0]}" Description | head -1)" != \
   "$(dpkg-deb -f "${debs[1]}" Description | head -1)"
 if have lintian; then
@@ -81,6 +91,22 @@ if have lintian; then
   check "lintian: no error or warning${lint:+:
 $lint}" test -z "$lint"
 fi
+# Reproducible: the same sources built in another folder with the same settings make the same
+# packages, byte for byte.
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+settings=()
+for name in CMAKE_BUILD_TYPE CMAKE_CXX_FLAGS LOOKUP_LIBC LOOKUP_STATIC LOOKUP_SANDBOX LOOKUP_SIMD \
+  VARNPARSE_HOME_TABLE VARNPARSE_CUSTOM_TABLE PARSE_TABLE; do
+  settings+=("-D$name=$(cache "$name")")
+done
+cmake -S "$source" -B "$scratch/again" -DBUILD_TESTING=OFF "${settings[@]}" >/dev/null
+cmake --build "$scratch/again" -j "$(nproc)" >/dev/null
+(cd "$scratch/again" && cpack -G DEB -B "$scratch/packages-again" >/dev/null)
+for deb in "${debs[@]}"; do
+  check "$(basename "$deb") is the same when built again elsewhere" \
+    cmp "$deb" "$scratch/packages-again/$(basename "$deb")"
+done
+
 root=$scratch/root
 mkdir -p "$root"/var/lib/dpkg/{info,updates}
 touch "$root"/var/lib/dpkg/{status,available}
@@ -104,9 +130,9 @@ if [ "$(id -u)" -eq 0 ]; then
   check "batch lookup" test "$(printf '42\n7\n' | chroot "$root" /usr/bin/varnquery --table=parse 2)" = "Build Server
 Not Found"
   rm "$root$custom"
-  check "varncheck checks the installed tables" test "$(chroot "$root" /usr/bin/varncheck)" = "$home: 1 lines, 1 entries, 0 errors, 0 warnings
+  check "varncheck checks the installed tables" test "$(chroot "$root" /usr/bin/varncheck)" = "$home: 1 line, 1 entry, 0 errors, 0 warnings
 $custom: absent (the table of the custom build of varnparse)
-$hosts: 1 lines, 1 entries, 0 errors, 0 warnings"
+$hosts: 1 line, 1 entry, 0 errors, 0 warnings"
 else
   echo "not root: lookups in the scratch root skipped"
 fi

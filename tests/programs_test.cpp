@@ -258,6 +258,22 @@ TEST(Varncheck, StatusesAndTheBuildsOwnTables) {
   EXPECT_NE(all.out.find(std::string(CUSTOM_TABLE) + ": absent"), std::string::npos) << all.out;
   EXPECT_NE(all.out.find(std::string(PARSE_TABLE) + ":2: warning: key"), std::string::npos)
       << all.out;
+  EXPECT_NE(all.out.find(std::string(PARSE_TABLE) + ": 2 lines, 2 entries, 0 errors, 1 warning\n"),
+            std::string::npos)
+      << all.out;
+  // With no table of the build at all there is nothing to deploy: a status a script stops at.
+  removeTables();
+  const Outcome none = run(VARNCHECK, {});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_EQ(none.err, "varncheck: none of this build's tables exists\n");
+  // One line, one entry: the words agree with the numbers.
+  placeTable(HOME_TABLE, "web01 Front web01 10.0.0.5\nweb01\tFront\tweb01\n");
+  const Outcome one = run(VARNCHECK, {HOME_TABLE});
+  EXPECT_EQ(one.status, 1);
+  EXPECT_NE(one.out.find(":1: error: fields are separated by spaces, not tabs"), std::string::npos)
+      << one.out;
+  EXPECT_NE(one.out.find(": 2 lines, 1 entry, 1 error, 0 warnings\n"), std::string::npos)
+      << one.out;
   removeTables();
 }
 

@@ -20,8 +20,13 @@ class Printer : public CheckSink {
     const int rule = static_cast<int>(d.rule);
     const bool error = isError(d.rule);
     if (!error && !allWarnings_ && ++seen_[rule] > kListedPerRule) return;
-    std::fprintf(out_, "%s:%ld: %s: %.*s\n", name_, d.line, error ? "error" : "warning",
-                 static_cast<int>(d.text.size()), d.text.data());
+    const char* severity = error ? "error" : "warning";
+    const int length = static_cast<int>(d.text.size());
+    if (d.line == 0) {
+      std::fprintf(out_, "%s: %s: %.*s\n", name_, severity, length, d.text.data());
+    } else {
+      std::fprintf(out_, "%s:%ld: %s: %.*s\n", name_, d.line, severity, length, d.text.data());
+    }
   }
 
   void summarise(const CheckSummary& s) {
@@ -31,9 +36,9 @@ class Printer : public CheckSink {
                      name_, seen_[rule] - kListedPerRule, ruleName(static_cast<Rule>(rule)));
       }
     }
-    std::fprintf(out_, "%s: %ld lines, %ld entries, %ld error%s, %ld warning%s\n", name_, s.lines,
-                 s.entries, s.errors, s.errors == 1 ? "" : "s", s.warnings,
-                 s.warnings == 1 ? "" : "s");
+    std::fprintf(out_, "%s: %ld line%s, %ld entr%s, %ld error%s, %ld warning%s\n", name_,
+                 s.lines, s.lines == 1 ? "" : "s", s.entries, s.entries == 1 ? "y" : "ies",
+                 s.errors, s.errors == 1 ? "" : "s", s.warnings, s.warnings == 1 ? "" : "s");
   }
 
  private:
@@ -68,14 +73,22 @@ int checkFile(const char* path, const ReportOptions& options, FILE* out, FILE* e
 int checkBuiltInTables(const BuiltInTable* tables, int count, bool allWarnings, FILE* out,
                        FILE* err) {
   int status = kCheckClean;
+  int absent = 0;
   for (int i = 0; i < count; ++i) {
     const BuiltInTable& t = tables[i];
     if (access(t.path, F_OK) != 0 && errno == ENOENT) {
       std::fprintf(out, "%s: absent (the table of %s)\n", t.path, t.reader);
+      ++absent;
       continue;
     }
     const int result = checkFile(t.path, {t.shape, allWarnings}, out, err);
     if (result > status) status = result;
+  }
+  // A script that checks before it deploys must not go on with no table at all.
+  if (absent == count) {
+    std::fflush(out);
+    std::fputs("varncheck: none of this build's tables exists\n", err);
+    return kCheckUnreadable;
   }
   return status;
 }

@@ -97,6 +97,11 @@ class Checker {
     HostRecord record{};
     while (readRecord(*table, record)) takeRecord(record);
     if (lineBytes_ > 0) endLine();
+    if (hasText_ && summary_.entries == 0) {
+      ++summary_.errors;
+      sink_.diagnostic({0, Rule::kNoEntry,
+                        "the table has text but no entry; no lookup finds anything in it"});
+    }
     if (table->failed) {
       summary_.readFailed = true;
       summary_.readErrno = errno;
@@ -117,6 +122,7 @@ class Checker {
     lastEndsLine_ = endsLine;
 
     if (first) checkLayout(record, taken);
+    hasText_ = hasText_ || taken > 0;
     if (taken >= 3) takeEntry(record, first);
     if (endsLine) endLine();
   }
@@ -150,7 +156,12 @@ class Checker {
     if (plainLayout(record, taken)) return;
     const Layout layout = layoutOf(record, fieldCount_);
     if (layout.fields == 0) return;  // blank
-    if (layout.fields < 3) {
+    // One field that holds spaces is the usual mistake: fields separated by spaces.
+    const bool spacesNotTabs = layout.fields == 1 && layout.hasSpace[1];
+    if (spacesNotTabs) {
+      add(Rule::kSpacesNotTabs,
+          "fields are separated by spaces, not tabs; the line is one field and no entry");
+    } else if (layout.fields < 3) {
       add(Rule::kNotAnEntry, layout.fields == 1
                                  ? "line has 1 field; with no key field it is not an entry"
                                  : "line has 2 fields; with no key field it is not an entry");
@@ -171,7 +182,7 @@ class Checker {
       }
     }
     for (const int n : {1, 4}) {
-      if (n <= fieldCount_ && n <= layout.fields && layout.hasSpace[n]) {
+      if (!spacesNotTabs && n <= fieldCount_ && n <= layout.fields && layout.hasSpace[n]) {
         add(Rule::kSpaceAsEquals,
             format("field %ld holds a space; var number %ld prints it as \"=\"", n, n));
       }
@@ -290,18 +301,20 @@ class Checker {
   long records_ = 0;    // records of the current line read so far
   long zeroAt_ = 0;     // 1-based byte of the line's first zero byte, or 0
   bool lastEndsLine_ = false;
+  bool hasText_ = false;  // some line has a field
   std::string tailKey_;  // key of the first entry in a record after the line's first
   std::vector<Pending> pending_;
 };
 
 }  // namespace
 
-bool isError(Rule rule) { return rule <= Rule::kNoKeyPrefix; }
+bool isError(Rule rule) { return rule <= Rule::kNoEntry; }
 
 const char* ruleName(Rule rule) {
   static const char* const kNames[kRuleCount] = {
       "line over 98 bytes",         "zero byte",           "key field over 39 bytes",
-      "key field without \"# \"",   "duplicate key",       "fewer than three fields",
+      "key field without \"# \"",   "spaces for tabs",     "no entry",
+      "duplicate key",              "fewer than three fields",
       "run of separators",          "field over 39 bytes", "space in field 1 or 4",
       "more fields than the shape",
   };

@@ -17,6 +17,8 @@ enum class Rule {
   kZeroByte,     // the rest of its record is never read
   kLongKey,      // a key field over 39 bytes matches no key
   kNoKeyPrefix,  // parse shape: a key field without "# " matches no key
+  kSpacesNotTabs,  // one field holding spaces: meant as fields, it is no entry
+  kNoEntry,        // the table has text but no entry, so no lookup finds anything (no line)
   // Warnings: the line is read, but not as it looks.
   kDuplicateKey,   // an earlier entry has the key, so this one is never returned
   kNotAnEntry,     // text, but fewer than three fields
@@ -33,7 +35,7 @@ bool isError(Rule rule);
 const char* ruleName(Rule rule);
 
 struct Diagnostic {
-  long line;  // 1-based
+  long line;  // 1-based; 0 for the whole table
   Rule rule;
   std::string_view text;  // what the lookups will do with the line; valid during the call
 };

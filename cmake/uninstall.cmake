@@ -1,0 +1,16 @@
+# Removes what the installs from this build folder put in place, as their manifests list it:
+#   cmake --build build --target uninstall
+file(GLOB manifests "${CMAKE_BINARY_DIR}/install_manifest*.txt")
+if(NOT manifests)
+  message(FATAL_ERROR "nothing to uninstall: no install from ${CMAKE_BINARY_DIR} is recorded")
+endif()
+foreach(manifest IN LISTS manifests)
+  file(STRINGS "${manifest}" files)
+  foreach(path IN LISTS files)
+    if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+      message(STATUS "Removing ${path}")
+      file(REMOVE "${path}")
+    endif()
+  endforeach()
+  file(REMOVE "${manifest}")
+endforeach()
