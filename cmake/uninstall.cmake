@@ -1,6 +1,11 @@
 # Removes what the installs from this build folder put in place, as their manifests list it:
 #   cmake --build build --target uninstall
-file(GLOB manifests "${CMAKE_BINARY_DIR}/install_manifest*.txt")
+# or, for the manifests named alone: cmake -DMANIFESTS=A;B -P uninstall.cmake
+if(DEFINED MANIFESTS)
+  set(manifests ${MANIFESTS})
+else()
+  file(GLOB manifests "${CMAKE_BINARY_DIR}/install_manifest*.txt")
+endif()
 if(NOT manifests)
   message(FATAL_ERROR "nothing to uninstall: no install from ${CMAKE_BINARY_DIR} is recorded")
 endif()
