@@ -60,31 +60,9 @@ install(FILES ${CMAKE_BINARY_DIR}/man/varnparse-fennokit.1.gz
 add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -DCMAKE_BINARY_DIR=${CMAKE_BINARY_DIR}
                                     -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake)
 
-# What Debian asks of a package beside its programs: the copyright, a changelog, and the
-# overrides that say why the programs are static. They go into the packages alone, put in by the
+# What Debian asks of a package beside its programs (the copyright, a changelog, and the
+# overrides that say why the programs are static) goes into the packages alone, put in by the
 # script that finishes each package (packaging/control.cmake.in), never by a plain install.
-# Packages are made reproducible: every time in them is SOURCE_DATE_EPOCH or, where it is unset,
-# the time of the last commit.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(LOOKUP_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
-else()
-  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                  OUTPUT_VARIABLE LOOKUP_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-                  ERROR_QUIET)
-  if(NOT LOOKUP_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-    set(LOOKUP_SOURCE_DATE_EPOCH 0)
-  endif()
-  set(ENV{SOURCE_DATE_EPOCH} ${LOOKUP_SOURCE_DATE_EPOCH})  # read by string(TIMESTAMP)
-endif()
-string(TIMESTAMP LOOKUP_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-foreach(package varnparse varnparse-fennokit)
-  set(PACKAGE ${package})
-  set(doc ${CMAKE_BINARY_DIR}/debian/${package})
-  configure_file(packaging/copyright.in ${doc}/copyright @ONLY)
-  configure_file(packaging/changelog.in ${doc}/changelog @ONLY)
-  configure_file(packaging/lintian-overrides.in ${doc}/lintian-overrides @ONLY)
-  execute_process(COMMAND gzip -9nf ${doc}/changelog)
-endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_VERBATIM_VARIABLES ON)
