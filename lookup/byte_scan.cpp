@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "field_separators.h"
@@ -275,12 +276,32 @@ bool fitsBefore(char c, bool afterSpace) {
   return afterSpace ? c == ' ' || c == '=' : isFieldSeparator(c);
 }
 
+// The candidates of the positions from i on, one by one, 128 at most.
+Candidates lastCandidates(const char* text, size_t size, size_t i, const CandidateTest& test) {
+  const char a = test.piece[test.offsetA], b = test.piece[test.offsetB];
+  const auto fits = [&](size_t at) {
+    return text[at + test.offsetA] == a && text[at + test.offsetB] == b &&
+           fitsBefore(text[at - 1], test.afterSpace) &&
+           std::memcmp(text + at, test.piece, test.length) == 0;
+  };
+  for (; i + test.length <= size; ++i) {
+    if (!fits(i)) continue;
+    Candidates found{i, {1, 0}};
+    for (size_t j = 1; j < 128 && i + j + test.length <= size; ++j) {
+      if (fits(i + j)) found.mask[j >> 6] |= uint64_t{1} << (j & 63);
+    }
+    return found;
+  }
+  return {size, {0, 0}};
+}
+
 // A step of 128 positions asks only whether both tested bytes stand together anywhere in it,
 // with the lanes combined in registers and one test; a step that has such a place is looked at
-// again 64 positions at a time, with the byte before, and those candidates are compared in full.
-// The last positions, too few for a whole step, go one by one.
+// again with the byte before, and given whole. The last positions, too few for a whole step, go
+// one by one.
 template <class V>
-size_t nextCandidateWith(const char* text, size_t size, size_t from, const CandidateTest& test) {
+Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
+                              const CandidateTest& test) {
   constexpr size_t kStep = 128;
   const size_t n = test.length;
   const char a = test.piece[test.offsetA], b = test.piece[test.offsetB];
@@ -294,68 +315,72 @@ size_t nextCandidateWith(const char* text, size_t size, size_t from, const Candi
                                        V::equalLanes(step + k + test.offsetB, b)));
     }
     if (!V::any(found)) continue;
-    for (size_t half = 0; half < kStep; half += 64) {
-      uint64_t mask = 0;
-      for (int k = 0; k < 64; k += V::kWidth) {
-        const char* p = step + half + k;
-        const uint64_t before = test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=')
-                                                : V::separators(p - 1);
-        mask |= (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) & before) << k;
-      }
-      for (; mask != 0; mask &= mask - 1) {
-        const size_t at = i + half + static_cast<size_t>(__builtin_ctzll(mask));
-        if (std::memcmp(text + at, test.piece, n) == 0) return at;
-      }
+    Candidates exact{i, {0, 0}};
+    for (size_t k = 0; k < kStep; k += V::kWidth) {
+      const char* p = step + k;
+      const uint64_t before = test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=')
+                                              : V::separators(p - 1);
+      exact.mask[k >> 6] |=
+          (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) & before) << (k & 63);
     }
+    if (exact.any()) return exact;
   }
-  for (; i + n <= size; ++i) {
-    if (text[i + test.offsetA] == a && text[i + test.offsetB] == b &&
-        fitsBefore(text[i - 1], test.afterSpace) && std::memcmp(text + i, test.piece, n) == 0) {
-      return i;
-    }
-  }
-  return size;
+  return lastCandidates(text, size, i, test);
 }
 
-// Without vectors the C library's substring search goes faster than a test of every position.
-size_t nextCandidatePortable(const char* text, size_t size, size_t from,
-                             const CandidateTest& test) {
+// Without vectors the C library's substring search goes faster than a test of every position: a
+// block of one candidate, where the piece stands whole.
+Candidates nextCandidatesPortable(const char* text, size_t size, size_t from,
+                                  const CandidateTest& test) {
   const size_t n = test.length;
   size_t i = from > 0 ? from : 1;
   while (i + n <= size) {
     const void* hit = memmem(text + i, size - i, test.piece, n);
     if (hit == nullptr) break;
     const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - text);
-    if (fitsBefore(text[at - 1], test.afterSpace)) return at;
+    if (fitsBefore(text[at - 1], test.afterSpace)) {
+      // The others of its block.
+      Candidates found{at, {1, 0}};
+      for (size_t j = at + 1; j < at + 128 && j + n <= size; ++j) {
+        const void* next = memmem(text + j, std::min(size, at + 127 + n) - j, test.piece, n);
+        if (next == nullptr) break;
+        j = static_cast<size_t>(static_cast<const char*>(next) - text);
+        if (fitsBefore(text[j - 1], test.afterSpace)) {
+          found.mask[(j - at) >> 6] |= uint64_t{1} << ((j - at) & 63);
+        }
+      }
+      return found;
+    }
     i = at + 1;
   }
-  return size;
+  return {size, {0, 0}};
 }
 
 template <class V>
 constexpr ByteScan byteScanWith() {
   return {recordBitsWith<V>, restoreSpacesWith<V>, holdsByteWith<V>,
           fieldHashWith<V>,  firstNewlineWith<V>, blockBitsWith<V>,
-          lastNewlineWith<V>,   nextCandidateWith<V>};
+          lastNewlineWith<V>,   nextCandidatesWith<V>};
 }
 
 constexpr ByteScan kPortable = [] {
   ByteScan scan = byteScanWith<Portable>();
-  scan.nextCandidate = nextCandidatePortable;
+  scan.nextCandidates = nextCandidatesPortable;
   return scan;
 }();
 
 #if LOOKUP_HAVE_SSE2
 constexpr ByteScan kSse2 = byteScanWith<Sse2>();
+constexpr const ByteScan& kBaselineScan = kSse2;
 using Baseline = Sse2;
 constexpr ScanLevel kBaselineLevel = ScanLevel::kSse2;
 
 // The block scans in AVX2: everything they call is inlined into them, so that the whole loop is
 // compiled for AVX2 while the rest of the program is not.
-__attribute__((target("avx2"), flatten)) size_t nextCandidateAvx2(const char* text, size_t size,
-                                                                   size_t from,
-                                                                   const CandidateTest& test) {
-  return nextCandidateWith<Avx2>(text, size, from, test);
+__attribute__((target("avx2"), flatten)) Candidates nextCandidatesAvx2(const char* text,
+                                                                        size_t size, size_t from,
+                                                                        const CandidateTest& test) {
+  return nextCandidatesWith<Avx2>(text, size, from, test);
 }
 __attribute__((target("avx2"), flatten)) void blockBitsAvx2(const char* text, size_t size,
                                                              uint64_t* newlines,
@@ -370,7 +395,7 @@ __attribute__((target("avx2"), flatten)) size_t lastNewlineAvx2(const char* text
 // Record-sized work stays in SSE2: a record fits in a few loads of sixteen.
 constexpr ByteScan kAvx2 = [] {
   ByteScan scan = kSse2;
-  scan.nextCandidate = nextCandidateAvx2;
+  scan.nextCandidates = nextCandidatesAvx2;
   scan.lastNewline = lastNewlineAvx2;
   scan.blockBits = blockBitsAvx2;
   return scan;
@@ -390,9 +415,11 @@ bool processorHasAvx2() {
 }
 #elif LOOKUP_HAVE_NEON
 constexpr ByteScan kNeon = byteScanWith<Neon>();
+constexpr const ByteScan& kBaselineScan = kNeon;
 using Baseline = Neon;
 constexpr ScanLevel kBaselineLevel = ScanLevel::kNeon;
 #else
+constexpr const ByteScan& kBaselineScan = kPortable;
 using Baseline = Portable;
 constexpr ScanLevel kBaselineLevel = ScanLevel::kScalar;
 #endif
@@ -460,9 +487,9 @@ size_t lastNewline(const char* text, size_t from, size_t to) {
   return resolveBlockScan().lastNewline(text, from, to);
 }
 
-size_t nextCandidate(const char* text, size_t size, size_t from, const CandidateTest& test) {
-  if (size - from < kProbeWorthwhile) return byteScanAt(kBaselineLevel)->nextCandidate(text, size, from, test);
-  return resolveBlockScan().nextCandidate(text, size, from, test);
+Candidates nextCandidates(const char* text, size_t size, size_t from, const CandidateTest& test) {
+  if (size - from < kProbeWorthwhile) return kBaselineScan.nextCandidates(text, size, from, test);
+  return resolveBlockScan().nextCandidates(text, size, from, test);
 }
 
 const ByteScan* byteScanAt(ScanLevel level) {

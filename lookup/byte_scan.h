@@ -63,9 +63,18 @@ size_t firstNewline(const char* text, size_t limit);
 // The offset of the last newline in text[from, to), or to when there is none.
 size_t lastNewline(const char* text, size_t from, size_t to);
 
-// The first position p, at least from and at least 1, with p + test.length <= size, where the piece
-// stands whole and the byte before it fits the test; size when there is none.
-size_t nextCandidate(const char* text, size_t size, size_t from, const CandidateTest& test);
+// Positions where a piece may start: bit j of mask[j / 64] for position base + j.
+struct Candidates {
+  size_t base;
+  uint64_t mask[2];
+  bool any() const { return (mask[0] | mask[1]) != 0; }
+};
+
+// The candidates of the first block of 128 positions, from the first at or after from on, that
+// holds any: positions p, at least from and at least 1, with p + test.length <= size, where both
+// tested bytes stand and the byte before fits the test; the piece itself may not stand there. No
+// candidate at all when none is left.
+Candidates nextCandidates(const char* text, size_t size, size_t from, const CandidateTest& test);
 
 // The forms a build can hold, in the order they are preferred.
 enum class ScanLevel { kScalar, kSse2, kAvx2, kNeon };
@@ -80,13 +89,14 @@ struct ByteScan {
   void (*blockBits)(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
                     uint64_t* zeros);
   size_t (*lastNewline)(const char* text, size_t from, size_t to);
-  size_t (*nextCandidate)(const char* text, size_t size, size_t from, const CandidateTest& test);
+  Candidates (*nextCandidates)(const char* text, size_t size, size_t from,
+                               const CandidateTest& test);
 };
 
 // The form at level, or null where this build or this processor lacks it.
 const ByteScan* byteScanAt(ScanLevel level);
 
-// The form that the block scans of nextCandidate and blockBits use on large inputs: AVX2 where the processor has
+// The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 where the processor has
 // it, found on first need, else the build's own. Tests may force any form that byteScanAt offers;
 // false, and nothing changed, where it offers none.
 ScanLevel blockScanLevel();

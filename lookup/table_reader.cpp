@@ -165,15 +165,24 @@ bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_vie
 
 namespace {
 
-// The first candidate at or after from that accept(at) takes, or size.
+// The first candidate at or after from where the piece stands whole and that accept(at) takes,
+// or size. Every candidate of a block is tried before the next is looked for.
 template <typename Accept>
 size_t scanCandidates(const char* text, size_t size, size_t from, const KeyPiece& piece,
                       Accept accept) {
-  for (size_t at = nextCandidate(text, size, from, piece.test); at < size;
-       at = nextCandidate(text, size, at + 1, piece.test)) {
-    if (accept(at)) return at;
+  for (;;) {
+    const Candidates block = nextCandidates(text, size, from, piece.test);
+    if (!block.any()) return size;
+    for (int word = 0; word < 2; ++word) {
+      for (uint64_t mask = block.mask[word]; mask != 0; mask &= mask - 1) {
+        const size_t at = block.base + 64 * word + static_cast<size_t>(__builtin_ctzll(mask));
+        if (std::memcmp(text + at, piece.text.data(), piece.text.size()) == 0 && accept(at)) {
+          return at;
+        }
+      }
+    }
+    from = block.base + 128;
   }
-  return size;
 }
 
 }  // namespace

@@ -149,7 +149,24 @@ size_t plainCandidate(std::string_view text, size_t from, std::string_view piece
   return text.size();
 }
 
-TEST(ByteScan, NextCandidateAgreesWithThePlainSearch) {
+// The first candidate where the piece stands whole, by the blocks that scan gives.
+size_t firstCandidate(const ByteScan& scan, std::string_view hay, size_t from,
+                      const CandidateTest& test) {
+  for (;;) {
+    const Candidates block = scan.nextCandidates(hay.data(), hay.size(), from, test);
+    if (!block.any()) return hay.size();
+    EXPECT_GE(block.base, std::max<size_t>(from, 1));
+    for (size_t j = 0; j < 128; ++j) {
+      if ((block.mask[j >> 6] >> (j & 63) & 1) == 0) continue;
+      const size_t at = block.base + j;
+      EXPECT_LE(at + test.length, hay.size());
+      if (hay.substr(at, test.length) == std::string_view(test.piece, test.length)) return at;
+    }
+    from = block.base + 128;
+  }
+}
+
+TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "ab\n=\t \r"[(i * 7 + i / 5) % 7];
   const std::string_view pieces[] = {"a"sv,   "ab"sv,   "b\n="sv,         "aab"sv,
@@ -162,7 +179,7 @@ TEST(ByteScan, NextCandidateAgreesWithThePlainSearch) {
         for (size_t from = 0; from < 70; ++from) {
           for (size_t size = 0; from + size <= text.size(); size += 13) {
             const std::string_view hay(text.data(), from + size);
-            ASSERT_EQ(scan.nextCandidate(hay.data(), hay.size(), from, test),
+            ASSERT_EQ(firstCandidate(scan, hay, from, test),
                       plainCandidate(hay, from, piece, afterSpace))
                 << levelName(level) << " " << show(piece) << " from " << from << " in "
                 << show(hay);
@@ -181,7 +198,7 @@ TEST(ByteScan, NextCandidateAgreesWithThePlainSearch) {
       const CandidateTest test = candidateTestFor(piece.data(), piece.size(), afterSpace);
       const size_t from = seed % 9;
       if (from > hay.size()) continue;
-      ASSERT_EQ(scan.nextCandidate(hay.data(), hay.size(), from, test),
+      ASSERT_EQ(firstCandidate(scan, hay, from, test),
                 plainCandidate(hay, from, piece, afterSpace))
           << levelName(level) << " seed " << seed;
     }
@@ -213,7 +230,9 @@ TEST(ByteScan, ForcedBlockScanLevels) {
   for (const ScanLevel level : levels()) {
     ASSERT_TRUE(forceBlockScanLevel(level)) << levelName(level);
     EXPECT_EQ(blockScanLevel(), level);
-    EXPECT_EQ(nextCandidate(hay.data(), hay.size(), 0, test), 70002u) << levelName(level);
+    EXPECT_EQ(firstCandidate(*byteScanAt(level), hay, 0, test), 70002u) << levelName(level);
+    const Candidates block = nextCandidates(hay.data(), hay.size(), 0, test);
+    EXPECT_TRUE(block.any()) << levelName(level);
   }
   EXPECT_FALSE(forceBlockScanLevel(static_cast<ScanLevel>(99)));
   forceBlockScanLevel(chosen);
