@@ -306,15 +306,19 @@ Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
   const size_t n = test.length;
   const char a = test.piece[test.offsetA], b = test.piece[test.offsetB];
   size_t i = from > 0 ? from : 1;
-  for (; i + n - 1 + kStep <= size; i += kStep) {
+  // A scan is asked again right after a block with candidates, where more are likely: its first
+  // step goes straight to the exact test.
+  for (bool first = true; i + n - 1 + kStep <= size; i += kStep, first = false) {
     const char* step = text + i;
-    typename V::Lanes found = V::both(V::equalLanes(step + test.offsetA, a),
-                                      V::equalLanes(step + test.offsetB, b));
-    for (size_t k = V::kWidth; k < kStep; k += V::kWidth) {
-      found = V::either(found, V::both(V::equalLanes(step + k + test.offsetA, a),
-                                       V::equalLanes(step + k + test.offsetB, b)));
+    if (!first) {
+      typename V::Lanes found = V::both(V::equalLanes(step + test.offsetA, a),
+                                        V::equalLanes(step + test.offsetB, b));
+      for (size_t k = V::kWidth; k < kStep; k += V::kWidth) {
+        found = V::either(found, V::both(V::equalLanes(step + k + test.offsetA, a),
+                                         V::equalLanes(step + k + test.offsetB, b)));
+      }
+      if (!V::any(found)) continue;
     }
-    if (!V::any(found)) continue;
     Candidates exact{i, {0, 0}};
     for (size_t k = 0; k < kStep; k += V::kWidth) {
       const char* p = step + k;
