@@ -122,8 +122,14 @@ TEST(RunLookup, KeyLengthLimit) {
                   {{k40, "1"}, "Not Found\n", 10},
                   {{std::string(100000, 'k'), "1"}, "Not Found\n", 10},
               });
-  // A key field longer than 39 bytes matches nothing, even the key its first 39 bytes spell.
+  // A key field longer than 39 bytes matches nothing, even the key its first 39 bytes spell; a
+  // key with a space passes the skip filter on its first run, and the over-long mark alone
+  // refuses the field.
   expectCases("a\tb\t" + k40 + "\n", 5, "", {{{k39, "1"}, "Not Found\n", 10}});
+  const std::string spaced = std::string(30, 'a') + " " + std::string(8, 'b');
+  expectCases("a\tb\t" + spaced + "bb\n", 5, "", {{{spaced, "1"}, "Not Found\n", 10}});
+  expectCases("a\tb\t# " + spaced.substr(2) + "bb\n", 3, "# ",
+              {{{spaced.substr(2), "1"}, "Not Found\n", 10}});
 }
 
 TEST(RunLookup, LongLinesMatchPieceByPiece) {
@@ -139,6 +145,13 @@ TEST(RunLookup, LongLinesMatchPieceByPiece) {
   const std::string exact = "a\tb\tkey\t" + std::string(99 - 8, 'q');
   ASSERT_EQ(exact.size(), 99u);
   expectCases(exact + "\n", 5, "", {{{"key", "L"}, exact, 1}});
+  // A key field cut where its record ends, at byte 99, is the key its first part spells, in the
+  // first line of a table and after others.
+  const std::string cut = "a\t" + std::string(86, 'b') + "\t" + std::string(10, 'k');
+  ASSERT_EQ(cut.size(), 99u);
+  for (const std::string before : {"", "x\ty\tz\n"}) {
+    expectCases(before + cut + "zz\n", 5, "", {{{std::string(10, 'k'), "L"}, cut, 1}});
+  }
 }
 
 TEST(RunLookup, PrefixedKeys) {
