@@ -24,6 +24,7 @@ struct HostRecord {
   RecordBits bits;  // where the separators and spaces of the usable text stand
   char slots[kSlotCount][kSlotSize];
   unsigned char slotLength[kSlotCount];
+  unsigned char fieldStart[kSlotCount];  // where each field the record filled starts in raw
   bool overLong[kSlotCount];  // the field did not fit its slot and was cut to 39 bytes
 
   std::string_view slot(int n) const { return {slots[n], slotLength[n]}; }

@@ -16,10 +16,12 @@ class Printer : public CheckSink {
   Printer(const char* name, bool allWarnings, FILE* out)
       : name_(name), allWarnings_(allWarnings), out_(out) {}
 
+  bool wants(Rule rule) override {
+    return isError(rule) || allWarnings_ || ++seen_[static_cast<int>(rule)] <= kListedPerRule;
+  }
+
   void diagnostic(const Diagnostic& d) override {
-    const int rule = static_cast<int>(d.rule);
     const bool error = isError(d.rule);
-    if (!error && !allWarnings_ && ++seen_[rule] > kListedPerRule) return;
     const char* severity = error ? "error" : "warning";
     const int length = static_cast<int>(d.text.size());
     if (d.line == 0) {

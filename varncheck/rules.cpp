@@ -51,7 +51,7 @@ struct Layout {
                       // field 1), or -1; only runs before a field the shape takes count
   int runLength = 0;
   long fieldLength[6] = {};  // lengths of fields 1 to 5
-  bool hasSpace[6] = {};     // a space in fields 1 to 5
+  bool hasSpace[6] = {};     // a space in fields 1 and 4, the fields printed with "=" for it
 };
 
 // Reads the bits parseRecord noted: they are those of the raw copy.
@@ -70,7 +70,7 @@ Layout layoutOf(const HostRecord& record, int fieldCount) {
     }
     end = popLowestBit(edges.lasts[0], edges.lasts[1]) + 1;
     layout.fieldLength[n] = end - start;
-    layout.hasSpace[n] = anyBetween(bits.spaces, start, end - 1);
+    if (n == 1 || n == 4) layout.hasSpace[n] = anyBetween(bits.spaces, start, end - 1);
   }
   return layout;
 }
@@ -97,7 +97,7 @@ class Checker {
     HostRecord record{};
     while (readRecord(*table, record)) takeRecord(record);
     if (lineBytes_ > 0) endLine();
-    if (hasText_ && summary_.entries == 0) {
+    if (hasText_ && summary_.entries == 0 && wanted(Rule::kNoEntry)) {
       ++summary_.errors;
       sink_.diagnostic({0, Rule::kNoEntry,
                         "the table has text but no entry; no lookup finds anything in it"});
@@ -132,10 +132,7 @@ class Checker {
   bool plainLayout(const HostRecord& record, int taken) const {
     if (taken == 0) return true;  // blank
     if (taken < 3 || record.overLong[1] || record.overLong[2]) return false;
-    // A space of fields 1 and 4 is an "=" in the slot; so is an "=" of the table, which the
-    // walk tells apart.
-    if (holdsEquals(record, 1)) return false;
-    if (fieldCount_ >= 4 && (record.overLong[4] || holdsEquals(record, 4))) return false;
+    if (fieldCount_ >= 4 && record.overLong[4]) return false;
     const uint64_t* sep = record.bits.separators;
     const FieldEdges edges = fieldEdges(record.bits);
     // A separator at byte 0, or a field with separators at both bytes before it.
@@ -146,6 +143,14 @@ class Checker {
     return countFields(edges) <= fieldCount_;
   }
 
+  // Whether field n of a plain line holds a space: its slot shows one as "=", as it shows an "="
+  // of the table, and the record's bits tell the two apart.
+  bool spaceInField(const HostRecord& record, int n) const {
+    return n <= fieldCount_ && holdsEquals(record, n) &&
+           anyBetween(record.bits.spaces, record.fieldStart[n],
+                      record.fieldStart[n] + record.slotLength[n] - 1);
+  }
+
   static bool holdsEquals(const HostRecord& record, int n) {
     return holdsByte(record.slots[n], record.slotLength[n], '=');
   }
@@ -153,23 +158,29 @@ class Checker {
   // Fields as the eye reads them against fields as the split takes them: the first record only,
   // since the rest of a long line is reported as such.
   void checkLayout(const HostRecord& record, int taken) {
-    if (plainLayout(record, taken)) return;
+    if (plainLayout(record, taken)) {
+      // The fields are as the eye reads them; only spaces in fields 1 and 4 may be left.
+      for (const int n : {1, 4}) {
+        if (spaceInField(record, n) && wanted(Rule::kSpaceAsEquals)) addSpaceAsEquals(n);
+      }
+      return;
+    }
     const Layout layout = layoutOf(record, fieldCount_);
     if (layout.fields == 0) return;  // blank
     // One field that holds spaces is the usual mistake: fields separated by spaces.
     const bool spacesNotTabs = layout.fields == 1 && layout.hasSpace[1];
     if (spacesNotTabs) {
-      add(Rule::kSpacesNotTabs,
+      if (wanted(Rule::kSpacesNotTabs)) add(Rule::kSpacesNotTabs,
           "fields are separated by spaces, not tabs; the line is one field and no entry");
-    } else if (layout.fields < 3) {
+    } else if (layout.fields < 3 && wanted(Rule::kNotAnEntry)) {
       add(Rule::kNotAnEntry, layout.fields == 1
                                  ? "line has 1 field; with no key field it is not an entry"
                                  : "line has 2 fields; with no key field it is not an entry");
     }
     if (layout.runAfter == 0) {
-      add(Rule::kSeparatorRun, "line starts with a separator; the first text on it is field 1");
+      if (wanted(Rule::kSeparatorRun)) add(Rule::kSeparatorRun, "line starts with a separator; the first text on it is field 1");
     } else if (layout.runAfter > 0) {
-      add(Rule::kSeparatorRun,
+      if (wanted(Rule::kSeparatorRun)) add(Rule::kSeparatorRun,
           format("a run of %ld separators after field %ld counts as one: the next text is field "
                  "%ld, not an empty field",
                  layout.runLength, layout.runAfter, layout.runAfter + 1));
@@ -177,18 +188,17 @@ class Checker {
     const int printed[] = {1, 2, 4};
     for (const int n : printed) {
       if (n <= fieldCount_ && n <= layout.fields && layout.fieldLength[n] >= kSlotSize) {
-        add(Rule::kLongField,
+        if (wanted(Rule::kLongField)) add(Rule::kLongField,
             format("field %ld is %ld bytes; it is printed cut to 39", n, layout.fieldLength[n]));
       }
     }
     for (const int n : {1, 4}) {
       if (!spacesNotTabs && n <= fieldCount_ && n <= layout.fields && layout.hasSpace[n]) {
-        add(Rule::kSpaceAsEquals,
-            format("field %ld holds a space; var number %ld prints it as \"=\"", n, n));
+        if (wanted(Rule::kSpaceAsEquals)) addSpaceAsEquals(n);
       }
     }
     if (layout.fields > fieldCount_) {
-      add(Rule::kExtraFields, layout.fields == fieldCount_ + 1
+      if (wanted(Rule::kExtraFields)) add(Rule::kExtraFields, layout.fields == fieldCount_ + 1
                                   ? format("line has %ld fields; field %ld shows only in L",
                                            layout.fields, fieldCount_ + 1)
                                   : format("line has %ld fields; fields %ld to %ld show only in L",
@@ -201,13 +211,13 @@ class Checker {
     std::string_view key = record.slot(3);
     Entry entry{line_ + 1, key, record.rawText(), Verdict::kNeverFound, 0};
     if (record.overLong[3]) {
-      if (first) {
+      if (first && wanted(Rule::kLongKey)) {
         std::string text = format("key field is %ld bytes; this entry can never be found",
                                   fieldLengthOnLine(record));
         add(Rule::kLongKey, text);
       }
     } else if (shape_ == Shape::kParse && !key.starts_with(kParsePrefix)) {
-      if (first) {
+      if (first && wanted(Rule::kNoKeyPrefix)) {
         std::string text = "key field ";
         quote(text, key);
         text += " does not begin with \"# \"; parse can never find this entry";
@@ -223,7 +233,7 @@ class Checker {
       } else {
         entry.verdict = Verdict::kShadowed;
         entry.shadowedBy = firstLine;
-        if (first) {
+        if (first && wanted(Rule::kDuplicateKey)) {
           std::string text = "key ";
           quote(text, key);
           text +=
@@ -241,13 +251,26 @@ class Checker {
     return layout.fieldLength[3];
   }
 
+  // Whether the sink wants the text of a diagnostic of rule: the text of one it does not want is
+  // never made, and the diagnostic only counted.
+  bool wanted(Rule rule) {
+    if (sink_.wants(rule)) return true;
+    (isError(rule) ? summary_.errors : summary_.warnings) += 1;
+    return false;
+  }
+
   void add(Rule rule, std::string text) { pending_.push_back({rule, std::move(text)}); }
+
+  void addSpaceAsEquals(long n) {
+    add(Rule::kSpaceAsEquals,
+        format("field %ld holds a space; var number %ld prints it as \"=\"", n, n));
+  }
 
   void endLine() {
     ++line_;
     ++summary_.lines;
     const long text = lineBytes_ - (lastEndsLine_ ? 1 : 0);
-    if (records_ > 1) {
+    if (records_ > 1 && wanted(Rule::kLongLine)) {
       std::string message;
       if (records_ == 2 && text == kRecordMax) {
         message = format("line is %ld bytes; its newline is read as a record of its own", text);
@@ -265,7 +288,7 @@ class Checker {
       add(Rule::kLongLine, message);
     }
     if (zeroAt_ > 0) {
-      add(Rule::kZeroByte,
+      if (wanted(Rule::kZeroByte)) add(Rule::kZeroByte,
           format("zero byte at byte %ld; the lookups read nothing after it in its record",
                  zeroAt_));
     }

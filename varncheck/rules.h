@@ -61,6 +61,9 @@ class CheckSink {
  public:
   virtual ~CheckSink() = default;
   virtual void diagnostic(const Diagnostic& d) = 0;
+  // Whether the text of a diagnostic of rule is wanted; one that is not is counted in the summary
+  // and never given. Asked once for each diagnostic, in line order.
+  virtual bool wants(Rule) { return true; }
   virtual void entry(const Entry&) {}
 };
 
