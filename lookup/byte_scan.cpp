@@ -24,12 +24,13 @@ namespace {
 
 struct Portable {
   static constexpr int kWidth = 16;
-  // Lanes as a mask, for the tests that only ask whether any lane holds.
-  using Lanes = uint64_t;
-  static Lanes equalLanes(const char* p, char c) { return equal(p, c); }
-  static Lanes both(Lanes a, Lanes b) { return a & b; }
-  static Lanes either(Lanes a, Lanes b) { return a | b; }
-  static bool any(Lanes lanes) { return lanes != 0; }
+  // Whether c stands at p[i] and d at q[i] for any i of n, a multiple of the width.
+  static bool anyPair(const char* p, char c, const char* q, char d, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (p[i] == c && q[i] == d) return true;
+    }
+    return false;
+  }
   static uint64_t equal(const char* p, char c) {
     uint64_t mask = 0;
     for (int i = 0; i < kWidth; ++i) mask |= uint64_t{p[i] == c} << i;
@@ -57,11 +58,16 @@ struct Portable {
 struct Sse2 {
   static constexpr int kWidth = 16;
   static __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-  using Lanes = __m128i;
-  static Lanes equalLanes(const char* p, char c) { return _mm_cmpeq_epi8(load(p), _mm_set1_epi8(c)); }
-  static Lanes both(Lanes a, Lanes b) { return _mm_and_si128(a, b); }
-  static Lanes either(Lanes a, Lanes b) { return _mm_or_si128(a, b); }
-  static bool any(Lanes lanes) { return _mm_movemask_epi8(lanes) != 0; }
+  // The lanes are combined in registers, with one test at the end.
+  static bool anyPair(const char* p, char c, const char* q, char d, size_t n) {
+    const __m128i cs = _mm_set1_epi8(c), ds = _mm_set1_epi8(d);
+    __m128i found = _mm_setzero_si128();
+    for (size_t i = 0; i < n; i += kWidth) {
+      found = _mm_or_si128(found, _mm_and_si128(_mm_cmpeq_epi8(load(p + i), cs),
+                                                _mm_cmpeq_epi8(load(q + i), ds)));
+    }
+    return _mm_movemask_epi8(found) != 0;
+  }
   static uint64_t bits(__m128i lanes) {
     return static_cast<unsigned>(_mm_movemask_epi8(lanes));
   }
@@ -94,23 +100,22 @@ struct Sse2 {
   }
 };
 
-// AVX2 values pass only between functions compiled for AVX2: the block scans inline everything
-// they call (see nextCandidateAvx2), so the warning that other callers would see a changed ABI
-// does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
+// AVX2 values never leave the functions compiled for AVX2: the algorithms see masks and answers.
 #define LOOKUP_AVX2 __attribute__((target("avx2")))
 struct Avx2 {
   static constexpr int kWidth = 32;
   LOOKUP_AVX2 static __m256i load(const char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
   }
-  using Lanes = __m256i;
-  LOOKUP_AVX2 static Lanes equalLanes(const char* p, char c) {
-    return _mm256_cmpeq_epi8(load(p), _mm256_set1_epi8(c));
+  LOOKUP_AVX2 static bool anyPair(const char* p, char c, const char* q, char d, size_t n) {
+    const __m256i cs = _mm256_set1_epi8(c), ds = _mm256_set1_epi8(d);
+    __m256i found = _mm256_setzero_si256();
+    for (size_t i = 0; i < n; i += kWidth) {
+      found = _mm256_or_si256(found, _mm256_and_si256(_mm256_cmpeq_epi8(load(p + i), cs),
+                                                      _mm256_cmpeq_epi8(load(q + i), ds)));
+    }
+    return !_mm256_testz_si256(found, found);
   }
-  LOOKUP_AVX2 static Lanes both(Lanes a, Lanes b) { return _mm256_and_si256(a, b); }
-  LOOKUP_AVX2 static Lanes either(Lanes a, Lanes b) { return _mm256_or_si256(a, b); }
-  LOOKUP_AVX2 static bool any(Lanes lanes) { return !_mm256_testz_si256(lanes, lanes); }
   LOOKUP_AVX2 static uint64_t bits(__m256i lanes) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(lanes));
   }
@@ -133,13 +138,15 @@ struct Avx2 {
 #if LOOKUP_HAVE_NEON
 struct Neon {
   static constexpr int kWidth = 16;
-  using Lanes = uint8x16_t;
-  static Lanes equalLanes(const char* p, char c) {
-    return vceqq_u8(vld1q_u8(reinterpret_cast<const uint8_t*>(p)), vdupq_n_u8(static_cast<uint8_t>(c)));
+  static bool anyPair(const char* p, char c, const char* q, char d, size_t n) {
+    const uint8x16_t cs = vdupq_n_u8(static_cast<uint8_t>(c));
+    const uint8x16_t ds = vdupq_n_u8(static_cast<uint8_t>(d));
+    uint8x16_t found = vdupq_n_u8(0);
+    for (size_t i = 0; i < n; i += kWidth) {
+      found = vorrq_u8(found, vandq_u8(vceqq_u8(load(p + i), cs), vceqq_u8(load(q + i), ds)));
+    }
+    return vmaxvq_u8(found) != 0;
   }
-  static Lanes both(Lanes a, Lanes b) { return vandq_u8(a, b); }
-  static Lanes either(Lanes a, Lanes b) { return vorrq_u8(a, b); }
-  static bool any(Lanes lanes) { return vmaxvq_u8(lanes) != 0; }
   static uint64_t bits(uint8x16_t lanes) {
     static const uint8_t kWeights[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
     const uint8x16_t weighted = vandq_u8(lanes, vld1q_u8(kWeights));
@@ -310,15 +317,7 @@ Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
   // step goes straight to the exact test.
   for (bool first = true; i + n - 1 + kStep <= size; i += kStep, first = false) {
     const char* step = text + i;
-    if (!first) {
-      typename V::Lanes found = V::both(V::equalLanes(step + test.offsetA, a),
-                                        V::equalLanes(step + test.offsetB, b));
-      for (size_t k = V::kWidth; k < kStep; k += V::kWidth) {
-        found = V::either(found, V::both(V::equalLanes(step + k + test.offsetA, a),
-                                         V::equalLanes(step + k + test.offsetB, b)));
-      }
-      if (!V::any(found)) continue;
-    }
+    if (!first && !V::anyPair(step + test.offsetA, a, step + test.offsetB, b, kStep)) continue;
     Candidates exact{i, {0, 0}};
     for (size_t k = 0; k < kStep; k += V::kWidth) {
       const char* p = step + k;
