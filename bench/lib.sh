@@ -11,6 +11,13 @@ table() {  # table FILE LINES SHAPE
   [ -s "$1" ] || mawk -v n="$2" -v shape="$3" -f "$root/bench/make_table.awk" >"$1"
 }
 
+tables() {  # the tables every benchmark reads: 20 and 1,000,000 lines in both shapes
+  table "$work/small5" 20 5
+  table "$work/small3" 20 3
+  table "$work/big5" 1000000 5
+  table "$work/big3" 1000000 3
+}
+
 build() {  # build DIR TABLE5 TABLE3 CMAKE_ARGS...
   local dir=$1 t5=$2 t3=$3
   shift 3

@@ -9,10 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib.sh"
 plot=${BENCH_PLOT:-1}
-table "$work/small5" 20 5
-table "$work/small3" 20 3
-table "$work/big5" 1000000 5
-table "$work/big3" 1000000 3
+tables
 build small-musl small5 small3 -DLOOKUP_LIBC=musl
 build big-musl big5 big3 -DLOOKUP_LIBC=musl
 tools

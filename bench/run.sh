@@ -9,10 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib.sh"
 plot=${BENCH_PLOT:-1}
-table "$work/small5" 20 5
-table "$work/small3" 20 3
-table "$work/big5" 1000000 5
-table "$work/big3" 1000000 3
+tables
 table "$work/huge5" 10000000 5
 # Each C library with each form of the byte primitives: AVX2 where the processor has it (the
 # default), SSE2 alone, and the portable form.

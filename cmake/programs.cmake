@@ -9,9 +9,26 @@ function(quote_for_cxx out value)
   set(${out} "${value}" PARENT_SCOPE)
 endfunction()
 
+# strip_comment(target): drops the compiler's note from the program, which nothing reads.
+function(strip_comment target)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>)
+endfunction()
+
+# configure_build_tables(target template home custom parse): generated/target/pathnames.h from
+# template, with all three of a build's table paths (@BUILD_HOME_TABLE@ and so on); sets
+# generated to its folder.
+function(configure_build_tables target template home custom parse)
+  quote_for_cxx(BUILD_HOME_TABLE "${home}")
+  quote_for_cxx(BUILD_CUSTOM_TABLE "${custom}")
+  quote_for_cxx(BUILD_PARSE_TABLE "${parse}")
+  set(generated ${CMAKE_BINARY_DIR}/generated/${target})
+  configure_file(${template} ${generated}/pathnames.h @ONLY)
+  set(generated ${generated} PARENT_SCOPE)
+endfunction()
+
 # link_like_lookups(target): links target against the engine for the chosen C library, static,
-# confined where LOOKUP_SANDBOX says so, and drops the compiler's note from the program, which
-# nothing reads.
+# confined where LOOKUP_SANDBOX says so, without the compiler's note.
 function(link_like_lookups target)
   if(LOOKUP_SANDBOX)
     target_compile_definitions(${target} PRIVATE LOOKUP_CONFINE=1)
@@ -25,8 +42,7 @@ function(link_like_lookups target)
       target_link_options(${target} PRIVATE -static)
     endif()
   endif()
-  add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>)
+  strip_comment(${target})
 endfunction()
 
 # add_lookup_program(target name source table_path output_dir): the lookup library plus a main()
@@ -44,11 +60,8 @@ endfunction()
 # add_varnquery(target home_table custom_table parse_table output_dir): the batch lookup for a
 # build whose programs read those tables, built as output_dir/varnquery like the lookups.
 function(add_varnquery target home custom parse output_dir)
-  quote_for_cxx(QUERY_HOME_TABLE "${home}")
-  quote_for_cxx(QUERY_CUSTOM_TABLE "${custom}")
-  quote_for_cxx(QUERY_PARSE_TABLE "${parse}")
-  set(generated ${CMAKE_BINARY_DIR}/generated/${target})
-  configure_file(${PROJECT_SOURCE_DIR}/varnquery/pathnames.h.in ${generated}/pathnames.h @ONLY)
+  configure_build_tables(${target} ${PROJECT_SOURCE_DIR}/varnquery/pathnames.h.in
+                         "${home}" "${custom}" "${parse}")
   list(TRANSFORM varnquery_sources PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
   add_executable(${target} ${PROJECT_SOURCE_DIR}/varnquery/main.cpp ${sources})
   target_include_directories(${target} PRIVATE ${generated} ${PROJECT_SOURCE_DIR})
@@ -61,11 +74,8 @@ endfunction()
 # whose programs read those tables, built as output_dir/varncheck. It uses the C++ library, so it
 # links static glibc.
 function(add_varncheck target home custom parse output_dir)
-  quote_for_cxx(CHECK_HOME_TABLE "${home}")
-  quote_for_cxx(CHECK_CUSTOM_TABLE "${custom}")
-  quote_for_cxx(CHECK_PARSE_TABLE "${parse}")
-  set(generated ${CMAKE_BINARY_DIR}/generated/${target})
-  configure_file(${PROJECT_SOURCE_DIR}/varncheck/pathnames.h.in ${generated}/pathnames.h @ONLY)
+  configure_build_tables(${target} ${PROJECT_SOURCE_DIR}/varncheck/pathnames.h.in
+                         "${home}" "${custom}" "${parse}")
   add_executable(${target} ${PROJECT_SOURCE_DIR}/varncheck/main.cpp)
   target_include_directories(${target} PRIVATE ${generated})
   target_link_libraries(${target} PRIVATE varncheck_rules)
@@ -74,6 +84,5 @@ function(add_varncheck target home custom parse output_dir)
   endif()
   set_target_properties(${target} PROPERTIES OUTPUT_NAME varncheck
                                              RUNTIME_OUTPUT_DIRECTORY ${output_dir})
-  add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>)
+  strip_comment(${target})
 endfunction()

@@ -288,8 +288,7 @@ Candidates lastCandidates(const char* text, size_t size, size_t i, const Candida
   const char a = test.piece[test.offsetA], b = test.piece[test.offsetB];
   const auto fits = [&](size_t at) {
     return text[at + test.offsetA] == a && text[at + test.offsetB] == b &&
-           fitsBefore(text[at - 1], test.afterSpace) &&
-           std::memcmp(text + at, test.piece, test.length) == 0;
+           fitsBefore(text[at - 1], test.afterSpace);
   };
   for (; i + test.length <= size; ++i) {
     if (!fits(i)) continue;

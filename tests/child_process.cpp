@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,6 +85,25 @@ std::string statusField(pid_t pid, const std::string& name) {
   }
   std::fclose(f);
   return value;
+}
+
+std::string seccompOf(pid_t pid, bool confined) {
+  std::string seccomp = statusField(pid, "Seccomp");
+  for (int i = 0; confined && seccomp != "1" && i < 5000; ++i) {
+    usleep(1000);
+    seccomp = statusField(pid, "Seccomp");
+  }
+  return seccomp;
+}
+
+Child spawnOnFifo(const char* path, const char* program, const std::vector<std::string>& args,
+                  int& fifo) {
+  std::filesystem::remove_all(path);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  if (mkfifo(path, 0600) != 0) std::abort();
+  const Child child = spawn(program, args);
+  fifo = open(path, O_WRONLY);
+  return child;
 }
 
 void placeTable(const char* path, const std::string& content) {

@@ -37,6 +37,15 @@ Outcome run(const char* program, const std::vector<std::string>& args,
 // The value of a field of /proc/PID/status, or "" when it cannot be read.
 std::string statusField(pid_t pid, const std::string& name);
 
+// The Seccomp field of the child, once it is "1" or, when confined is false or five seconds
+// have passed, as it stands.
+std::string seccompOf(pid_t pid, bool confined);
+
+// Starts program with args on a FIFO made at path as its table, and opens the FIFO's write end,
+// which returns once the program has opened it; fifo is that end, or -1.
+Child spawnOnFifo(const char* path, const char* program, const std::vector<std::string>& args,
+                  int& fifo);
+
 // Writes content to path, replacing whatever stood there and making its folders.
 void placeTable(const char* path, const std::string& content);
 

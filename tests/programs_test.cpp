@@ -142,18 +142,10 @@ TEST(Programs, KeepTheirStatusWhenOutputFails) {
 // FIFO as its table shows strict seccomp, then answers once the FIFO is written.
 TEST(Programs, ConfinedOnceTheTableIsOpen) {
   removeTables();
-  placeTable(HOME_TABLE, "");
-  std::filesystem::remove(HOME_TABLE);
-  ASSERT_EQ(mkfifo(HOME_TABLE, 0600), 0);
-  const Child child = spawn(VARNPARSE_HOME, {"web01", "2"});
-  const int fifo = open(HOME_TABLE, O_WRONLY);  // returns once the lookup has opened it
+  int fifo = -1;
+  const Child child = spawnOnFifo(HOME_TABLE, VARNPARSE_HOME, {"web01", "2"}, fifo);
   ASSERT_GE(fifo, 0);
-  std::string seccomp = statusField(child.pid, "Seccomp");
-  for (int i = 0; SANDBOXED && seccomp != "1" && i < 5000; ++i) {
-    usleep(1000);
-    seccomp = statusField(child.pid, "Seccomp");
-  }
-  EXPECT_EQ(seccomp, SANDBOXED ? "1" : "0");
+  EXPECT_EQ(seccompOf(child.pid, SANDBOXED), SANDBOXED ? "1" : "0");
   ASSERT_EQ(write(fifo, kFiveField, sizeof kFiveField - 1),
             static_cast<ssize_t>(sizeof kFiveField - 1));
   close(fifo);

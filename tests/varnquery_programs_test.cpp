@@ -98,18 +98,10 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
 // The table is a FIFO whose writer stays: varnquery is confined while it waits, and once the
 // entries of all its keys have come it ends without waiting for the rest of the table.
 TEST(Varnquery, ConfinedAndDoneAtItsLastKeysEntry) {
-  std::filesystem::remove_all(HOME_TABLE);
-  std::filesystem::create_directories(std::filesystem::path(HOME_TABLE).parent_path());
-  ASSERT_EQ(mkfifo(HOME_TABLE, 0600), 0);
-  const Child child = spawn(VARNQUERY, {"2", "web01", "ab cd", "web01"});
-  const int fifo = open(HOME_TABLE, O_WRONLY);  // returns once varnquery has opened it
+  int fifo = -1;
+  const Child child = spawnOnFifo(HOME_TABLE, VARNQUERY, {"2", "web01", "ab cd", "web01"}, fifo);
   ASSERT_GE(fifo, 0);
-  std::string seccomp = statusField(child.pid, "Seccomp");
-  for (int i = 0; SANDBOXED && seccomp != "1" && i < 5000; ++i) {
-    usleep(1000);
-    seccomp = statusField(child.pid, "Seccomp");
-  }
-  EXPECT_EQ(seccomp, SANDBOXED ? "1" : "0");
+  EXPECT_EQ(seccompOf(child.pid, SANDBOXED), SANDBOXED ? "1" : "0");
   const std::string entries(kHomeTable, std::string_view(kHomeTable).find("dup"));
   ASSERT_EQ(write(fifo, entries.data(), entries.size()), static_cast<ssize_t>(entries.size()));
   int status = 0;

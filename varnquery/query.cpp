@@ -163,6 +163,25 @@ class Output {
   int errno_ = 0;
 };
 
+// Memory taken with malloc, given back when the run returns. A confined run never returns: it
+// ends before anything is freed, since freeing may unmap memory.
+// (The C++ library's owning pointer would bring in headers that the musl build cannot take.)
+template <typename T>
+class Owned {
+ public:
+  explicit Owned(size_t count = 1) : memory_(static_cast<T*>(std::malloc(count * sizeof(T)))) {}
+  ~Owned() { std::free(memory_); }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  explicit operator bool() const { return memory_ != nullptr; }
+  T* get() const { return memory_; }
+  T& operator*() const { return *memory_; }
+  T* operator->() const { return memory_; }
+
+ private:
+  T* memory_;
+};
+
 void sayProblem(int err, const char* name, int error) {
   const char* reason = std::strerror(error);
   const std::string_view parts[] = {"varnquery: ", name, ": ", reason, "\n"};
@@ -181,26 +200,21 @@ void sayProblem(int err, const char* name, int error) {
 int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
              size_t keyCount, int out, int err, Confinement confinement) {
   WantedSet set;
-  uint32_t* order = static_cast<uint32_t*>(std::malloc((keyCount + 1) * sizeof *order));
+  const Owned<uint32_t> order(keyCount + 1);
   Output output(out);
-  if (order == nullptr || !output.ready() || !set.reserve(keyCount)) {
-    std::free(order);
+  if (!order || !output.ready() || !set.reserve(keyCount)) {
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
   for (size_t i = 0; i < keyCount; ++i) {
     const Key key = makeKey(profile.keyPrefix, keys[i]);
-    order[i] = mayMatch(key) ? set.add(key, keys[i]) : kNeverFound;
+    order.get()[i] = mayMatch(key) ? set.add(key, keys[i]) : kNeverFound;
   }
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
-  char* answers = static_cast<char*>(std::malloc(set.size() * answerRoom + 1));
-  auto table = static_cast<TableReader*>(std::malloc(sizeof(TableReader)));
-  auto bits = static_cast<BlockBits*>(std::malloc(sizeof(BlockBits)));
-  if (answers == nullptr || table == nullptr || bits == nullptr) {
-    std::free(answers);
-    std::free(table);
-    std::free(bits);
-    std::free(order);
+  const Owned<char> answers(set.size() * answerRoom + 1);
+  const Owned<TableReader> table;
+  const Owned<BlockBits> bits;
+  if (!answers || !table || !bits) {
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
@@ -209,10 +223,6 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   table->fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table->fd < 0) {
     sayProblem(err, profile.tablePath, errno);
-    std::free(answers);
-    std::free(table);
-    std::free(bits);
-    std::free(order);
     return kQueryNoTable;
   }
   const bool confined = enterConfinement(confinement);
@@ -234,7 +244,7 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     if (!isEntryFor(key, record, parseRecord(record, profile.fieldCount))) continue;
     char line[kSlotSize + 1];
     const std::string_view answer = answerText(record, options.selector, line);
-    std::memcpy(answers + answersUsed, answer.data(), answer.size());
+    std::memcpy(answers.get() + answersUsed, answer.data(), answer.size());
     w->answerAt = static_cast<uint32_t>(answersUsed);
     w->answerLength = static_cast<unsigned char>(answer.size());
     w->found = true;
@@ -246,12 +256,13 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
 
   bool allFound = true;
   for (size_t i = 0; i < keyCount; ++i) {
-    const Wanted* w = order[i] == kNeverFound ? nullptr : &set[order[i]];
+    const uint32_t index = order.get()[i];
+    const Wanted* w = index == kNeverFound ? nullptr : &set[index];
     const bool found = w != nullptr && w->found;
     allFound = allFound && found;
     if (options.withStatus) output.add(found ? "1\t" : "10\t");
     const std::string_view answer =
-        found ? std::string_view(answers + w->answerAt, w->answerLength) : kNotFoundText;
+        found ? std::string_view(answers.get() + w->answerAt, w->answerLength) : kNotFoundText;
     output.add(answer);
     if (options.zeroEnds) {
       output.add('\0');
@@ -269,12 +280,5 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     sayProblem(err, profile.tablePath, readError);
     status = kQueryTrouble;
   }
-  // Freeing may unmap memory, which a confined run cannot: it ends here.
-  const int fd = table->fd;
-  if (confined) finishRun(status, fd, confined);
-  std::free(answers);
-  std::free(order);
-  std::free(table);
-  std::free(bits);
-  return finishRun(status, fd, confined);
+  return finishRun(status, table->fd, confined);  // a confined run frees nothing: it ends here
 }
