@@ -187,12 +187,7 @@ RecordBits recordBitsWith(const char* text, int usable) {
     bits.spaces[at >> 6] |= V::equal(text + at, ' ') << (at & 63);
   }
   // Past the usable text everything ends a field, and nothing is a space.
-  for (int w = 0; w < 2; ++w) {
-    const int from = usable - 64 * w;
-    const uint64_t beyond = from <= 0 ? ~uint64_t{0} : from >= 64 ? 0 : ~uint64_t{0} << from;
-    bits.separators[w] |= beyond;
-    bits.spaces[w] &= ~beyond;
-  }
+  cutAtUsable(bits, usable);
   return bits;
 }
 
@@ -251,19 +246,20 @@ size_t firstNewlineWith(const char* text, size_t limit) {
 }
 
 template <class V>
-void blockBitsWith(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
-                   uint64_t* zeros) {
+void blockBitsWith(const char* text, size_t size, const BlockMaps& maps) {
   for (size_t word = 0; word * 64 < size; ++word) {
     const char* p = text + word * 64;
-    uint64_t n = 0, s = 0, z = 0;
+    uint64_t n = 0, s = 0, z = 0, sp = 0;
     for (int at = 0; at < 64; at += V::kWidth) {
       n |= V::equal(p + at, '\n') << at;
       s |= V::separators(p + at) << at;
       z |= V::equal(p + at, '\0') << at;
+      if (maps.spaces != nullptr) sp |= V::equal(p + at, ' ') << at;
     }
-    newlines[word] = n;
-    separators[word] = s;
-    zeros[word] = z;
+    maps.newlines[word] = n;
+    maps.separators[word] = s;
+    maps.zeros[word] = z;
+    if (maps.spaces != nullptr) maps.spaces[word] = sp;
   }
 }
 
@@ -385,10 +381,8 @@ __attribute__((target("avx2"), flatten)) Candidates nextCandidatesAvx2(const cha
   return nextCandidatesWith<Avx2>(text, size, from, test);
 }
 __attribute__((target("avx2"), flatten)) void blockBitsAvx2(const char* text, size_t size,
-                                                             uint64_t* newlines,
-                                                             uint64_t* separators,
-                                                             uint64_t* zeros) {
-  blockBitsWith<Avx2>(text, size, newlines, separators, zeros);
+                                                             const BlockMaps& maps) {
+  blockBitsWith<Avx2>(text, size, maps);
 }
 __attribute__((target("avx2"), flatten)) size_t lastNewlineAvx2(const char* text, size_t from,
                                                                  size_t to) {
@@ -478,10 +472,9 @@ uint64_t fieldHash(const char* bytes, int length) { return fieldHashWith<Baselin
 size_t firstNewline(const char* text, size_t limit) {
   return firstNewlineWith<Baseline>(text, limit);
 }
-void blockBits(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
-               uint64_t* zeros) {
-  if (size < kProbeWorthwhile) return blockBitsWith<Baseline>(text, size, newlines, separators, zeros);
-  resolveBlockScan().blockBits(text, size, newlines, separators, zeros);
+void blockBits(const char* text, size_t size, const BlockMaps& maps) {
+  if (size < kProbeWorthwhile) return blockBitsWith<Baseline>(text, size, maps);
+  resolveBlockScan().blockBits(text, size, maps);
 }
 
 size_t lastNewline(const char* text, size_t from, size_t to) {

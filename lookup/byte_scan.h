@@ -15,6 +15,16 @@ struct RecordBits {
   uint64_t spaces[2];
 };
 
+// Makes every bit from usable on a separator and none a space.
+inline void cutAtUsable(RecordBits& bits, int usable) {
+  for (int w = 0; w < 2; ++w) {
+    const int from = usable - 64 * w;
+    const uint64_t beyond = from <= 0 ? ~uint64_t{0} : from >= 64 ? 0 : ~uint64_t{0} << from;
+    bits.separators[w] |= beyond;
+    bits.spaces[w] &= ~beyond;
+  }
+}
+
 // Where a field stands in a text: length -1 when there is no such field, known false when the
 // bytes looked at cannot tell.
 struct PrefixField {
@@ -41,10 +51,18 @@ CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace
 // The separator and space bits of text[0, usable), usable at most 128; text has 112 bytes readable.
 RecordBits recordBits(const char* text, int usable);
 
-// For each 64 bytes of text[0, size), rounded up, the bits of its newlines, its separators and its
-// zero bytes, word w for bytes 64w to 64w + 63; text has size rounded up to 64 readable.
-void blockBits(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
-               uint64_t* zeros);
+// Where a block's bytes of each kind stand: word w for bytes 64w to 64w + 63. spaces may be null,
+// and is then not filled.
+struct BlockMaps {
+  uint64_t* newlines;
+  uint64_t* separators;
+  uint64_t* zeros;
+  uint64_t* spaces;
+};
+
+// Fills the maps for each 64 bytes of text[0, size), rounded up; text has size rounded up to 64
+// readable.
+void blockBits(const char* text, size_t size, const BlockMaps& maps);
 
 // Turns every "=" of the 40 bytes of slot into a space.
 void restoreSpaces(char* slot);
@@ -86,8 +104,7 @@ struct ByteScan {
   bool (*holdsByte)(const char* slot, int length, char c);
   uint64_t (*fieldHash)(const char* bytes, int length);
   size_t (*firstNewline)(const char* text, size_t limit);
-  void (*blockBits)(const char* text, size_t size, uint64_t* newlines, uint64_t* separators,
-                    uint64_t* zeros);
+  void (*blockBits)(const char* text, size_t size, const BlockMaps& maps);
   size_t (*lastNewline)(const char* text, size_t from, size_t to);
   Candidates (*nextCandidates)(const char* text, size_t size, size_t from,
                                const CandidateTest& test);

@@ -136,7 +136,28 @@ namespace {
 // The 64 bits of words from bit offset on.
 uint64_t bitsAt(const uint64_t* words, size_t offset) {
   const size_t w = offset >> 6, shift = offset & 63;
-  return shift == 0 ? words[w] : words[w] >> shift | words[w + 1] << (64 - shift);
+  // Two shifts for the next word's part, so that a shift of 0 needs no branch.
+  return words[w] >> shift | (words[w + 1] << 1) << (63 - shift);
+}
+
+// The block's maps brought up to date with the buffer.
+void refreshBits(const TableReader& table, BlockBits& bits, bool spaces) {
+  if (bits.refills == table.refills) return;
+  blockBits(table.buffer, table.end,
+            {bits.newlines, bits.separators, bits.zeros, spaces ? bits.spaces : nullptr});
+  bits.refills = table.refills;
+}
+
+// The first newline of the limit bytes at offset of the block, from its map, or limit.
+size_t newlineFromBits(const BlockBits& bits, size_t offset, size_t limit) {
+  size_t newline = limit;
+  if (const uint64_t near = bitsAt(bits.newlines, offset)) {
+    newline = static_cast<size_t>(__builtin_ctzll(near));
+  } else if (limit > 64) {
+    const uint64_t far = bitsAt(bits.newlines, offset + 64);
+    if (far != 0) newline = 64 + static_cast<size_t>(__builtin_ctzll(far));
+  }
+  return newline < limit ? newline : limit;
 }
 
 }  // namespace
@@ -144,23 +165,40 @@ uint64_t bitsAt(const uint64_t* words, size_t offset) {
 bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_view& record,
                             PrefixField& third) {
   return nextRecordWith(table, record, [&](const char* text, size_t limit) {
-    if (bits.refills != table.refills) {
-      blockBits(table.buffer, table.end, bits.newlines, bits.separators, bits.zeros);
-      bits.refills = table.refills;
-    }
+    refreshBits(table, bits, false);
     const size_t offset = static_cast<size_t>(text - table.buffer);
-    size_t newline = limit;
-    if (const uint64_t near = bitsAt(bits.newlines, offset)) {
-      newline = static_cast<size_t>(__builtin_ctzll(near));
-    } else if (limit > 64) {
-      const uint64_t far = bitsAt(bits.newlines, offset + 64);
-      if (far != 0) newline = 64 + static_cast<size_t>(__builtin_ctzll(far));
-    }
-    if (newline > limit) newline = limit;
-    third = thirdFromBits(bitsAt(bits.separators, offset), bitsAt(bits.zeros, offset),
-                          newline < limit ? newline + 1 : limit);
+    const size_t newline = newlineFromBits(bits, offset, limit);
+    third = thirdFromBits(bitsAt(bits.separators, offset),
+                          bitsAt(bits.zeros, offset), newline < limit ? newline + 1 : limit);
     return newline;
   });
+}
+
+bool nextRecordWithBits(TableReader& table, BlockBits& bits, RecordView& record) {
+  size_t offset = 0;
+  const bool found = nextRecordWith(table, record.bytes, [&](const char* text, size_t limit) {
+    refreshBits(table, bits, true);
+    offset = static_cast<size_t>(text - table.buffer);
+    return newlineFromBits(bits, offset, limit);
+  });
+  if (!found) return false;
+  // The record is at most 99 bytes: two words of each map hold it.
+  const int length = static_cast<int>(record.bytes.size());
+  int usable = length;
+  if (const uint64_t zeros = bitsAt(bits.zeros, offset)) {
+    usable = __builtin_ctzll(zeros);
+  } else if (length > 64) {
+    if (const uint64_t far = bitsAt(bits.zeros, offset + 64)) usable = 64 + __builtin_ctzll(far);
+  }
+  record.usable = usable < length ? usable : length;
+  record.bits.separators[0] = bitsAt(bits.separators, offset);
+  record.bits.spaces[0] = bitsAt(bits.spaces, offset);
+  // The second word is all past the end of most records.
+  const bool twoWords = length > 64;
+  record.bits.separators[1] = twoWords ? bitsAt(bits.separators, offset + 64) : 0;
+  record.bits.spaces[1] = twoWords ? bitsAt(bits.spaces, offset + 64) : 0;
+  cutAtUsable(record.bits, record.usable);
+  return true;
 }
 
 namespace {

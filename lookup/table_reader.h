@@ -49,6 +49,7 @@ struct BlockBits {
   uint64_t newlines[kWords];
   uint64_t separators[kWords];
   uint64_t zeros[kWords];
+  uint64_t spaces[kWords];  // filled for nextRecordWithBits only
   size_t refills = SIZE_MAX;  // the block they are of
 };
 
@@ -58,6 +59,17 @@ struct BlockBits {
 // block: for a reader that looks at every record.
 bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_view& record,
                             PrefixField& third);
+
+// A record left in the block, with what parseRecord would find of it before any change.
+struct RecordView {
+  std::string_view bytes;  // as nextRecordShowingThird gives them
+  int usable;              // the bytes before the first zero byte
+  RecordBits bits;         // as recordBits gives them for the usable bytes
+};
+
+// The next record as nextRecordShowingThird gives it, with its bits cut from those of the block.
+// bits must be used with this function alone.
+bool nextRecordWithBits(TableReader& table, BlockBits& bits, RecordView& record);
 
 // Puts a record that nextRecordShowingThird gave into record.buffer, as readRecord reads it.
 void loadRecord(std::string_view bytes, HostRecord& record);

@@ -107,13 +107,15 @@ TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {
         fieldStart = i;
         fieldLength = end - i;
       }
-      uint64_t newlines[2], separators[2], zeros[2];
-      scan.blockBits(text.data(), 128, newlines, separators, zeros);
+      uint64_t newlines[2], separators[2], zeros[2], spaces[2] = {7, 7};
+      scan.blockBits(text.data(), 128, {newlines, separators, zeros, seed % 2 ? spaces : nullptr});
       for (int i = 0; i < 128; ++i) {
         ASSERT_EQ((newlines[i >> 6] >> (i & 63)) & 1, uint64_t{text[i] == '\n'}) << where;
         ASSERT_EQ((separators[i >> 6] >> (i & 63)) & 1, uint64_t{isFieldSeparator(text[i])})
             << where;
         ASSERT_EQ((zeros[i >> 6] >> (i & 63)) & 1, uint64_t{text[i] == '\0'}) << where;
+        const uint64_t space = seed % 2 ? uint64_t{text[i] == ' '} : (uint64_t{7} >> (i & 63)) & 1;
+        ASSERT_EQ((spaces[i >> 6] >> (i & 63)) & 1, space) << where << " byte " << i;
       }
       const PrefixField third = thirdFromBits(separators[0], zeros[0], usable);
       const bool shown = fieldLength >= 0 ? fieldStart + fieldLength < 64 : textEnd < 64;

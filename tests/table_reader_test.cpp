@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,36 @@ TEST(ReadRecord, CarriesRecordsAcrossBlocks) {
     table += line;
   }
   EXPECT_EQ(recordsOf(table), expected);
+}
+
+// The reader that cuts records' bits from maps of the whole block gives each record as readRecord
+// does, with the bits that recordBits finds in its usable text: at block edges, past zero bytes.
+TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
+  std::mt19937 rng(7);
+  std::string table;
+  while (table.size() < 3 * kBlockSize) table += randomTable(rng);
+  ScratchFile file(table);
+  auto plain = std::make_unique<TableReader>(), cut = std::make_unique<TableReader>();
+  plain->fd = open(file.path().c_str(), O_RDONLY);
+  cut->fd = open(file.path().c_str(), O_RDONLY);
+  auto bits = std::make_unique<BlockBits>();
+  HostRecord record{};
+  RecordView view;
+  for (size_t n = 0; readRecord(*plain, record); ++n) {
+    ASSERT_TRUE(nextRecordWithBits(*cut, *bits, view)) << "record " << n;
+    const std::string_view bytes(record.buffer, record.length);
+    ASSERT_EQ(view.bytes, bytes) << "record " << n;
+    const int usable = static_cast<int>(strnlen(record.buffer, record.length));
+    ASSERT_EQ(view.usable, usable) << "record " << n << " " << show(bytes);
+    const RecordBits expected = recordBits(record.buffer, usable);
+    for (int w = 0; w < 2; ++w) {
+      ASSERT_EQ(view.bits.separators[w], expected.separators[w]) << "record " << n << " " << show(bytes);
+      ASSERT_EQ(view.bits.spaces[w], expected.spaces[w]) << "record " << n << " " << show(bytes);
+    }
+  }
+  EXPECT_FALSE(nextRecordWithBits(*cut, *bits, view));
+  close(plain->fd);
+  close(cut->fd);
 }
 
 TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
