@@ -1,5 +1,6 @@
 // Runs the table checker on raw bytes: a flags byte, then the table. The flags pick the shape.
-// Each verdict must agree with what a lookup returns, and printing the report must not fail.
+// Each verdict must agree with what a lookup returns, both readings of the table must report the
+// same, and printing the report must not fail.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ftruncate(fd, 0) != 0 || pwrite(fd, data + 1, size - 1, 0) < 0) __builtin_trap();
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
   if (!checkerDisagreement(path, shape).empty()) __builtin_trap();
+  if (!readingsDisagreement(path, shape).empty()) __builtin_trap();
   if (checkFile(path.c_str(), {shape, (data[0] & 2) != 0}, sink, sink) == kCheckUnreadable) {
     __builtin_trap();
   }

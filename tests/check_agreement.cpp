@@ -20,11 +20,17 @@ struct Seen {
 
 class Collector : public CheckSink {
  public:
-  void diagnostic(const Diagnostic&) override {}
+  void diagnostic(const Diagnostic& d) override {
+    said.push_back(std::to_string(d.line) + " " + ruleName(d.rule) + ": " + std::string(d.text));
+  }
   void entry(const Entry& e) override {
     entries.push_back({e.line, std::string(e.key), std::string(e.raw), e.verdict, e.shadowedBy});
+    said.push_back(std::to_string(e.line) + " entry " + show(e.key) + " " + show(e.raw) + " " +
+                   std::to_string(static_cast<int>(e.verdict)) + " " +
+                   std::to_string(e.shadowedBy));
   }
   std::vector<Seen> entries;
+  std::vector<std::string> said;  // diagnostics and entries, in the order given
 };
 
 }  // namespace
@@ -59,5 +65,28 @@ std::string checkerDisagreement(const std::string& path, Shape shape) {
              show(expected->raw);
     }
   }
+  return "";
+}
+
+std::string readingsDisagreement(const std::string& path, Shape shape) {
+  Collector readings[2];
+  std::string summaries[2];
+  for (int parsed = 0; parsed < 2; ++parsed) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return "cannot open " + path;
+    const CheckSummary s = checkTable(fd, shape, readings[parsed], parsed == 1);
+    close(fd);
+    summaries[parsed] = std::to_string(s.lines) + " lines " + std::to_string(s.entries) +
+                        " entries " + std::to_string(s.errors) + " errors " +
+                        std::to_string(s.warnings) + " warnings";
+  }
+  const std::vector<std::string>& fast = readings[0].said;
+  const std::vector<std::string>& parsed = readings[1].said;
+  for (size_t i = 0; i < fast.size() || i < parsed.size(); ++i) {
+    const std::string a = i < fast.size() ? fast[i] : "nothing";
+    const std::string b = i < parsed.size() ? parsed[i] : "nothing";
+    if (a != b) return "from bits: " + a + "; parsed: " + b;
+  }
+  if (summaries[0] != summaries[1]) return "from bits: " + summaries[0] + "; parsed: " + summaries[1];
   return "";
 }

@@ -11,4 +11,9 @@
 // record of the line named. Returns "" when all agree, else what differed.
 std::string checkerDisagreement(const std::string& path, Shape shape);
 
+// Checks the table at path twice, reading the common line from the block's bits and parsing every
+// record: returns "" when both give the same diagnostics, entries and summary, else the first
+// difference.
+std::string readingsDisagreement(const std::string& path, Shape shape);
+
 #endif  // TESTS_CHECK_AGREEMENT_H_

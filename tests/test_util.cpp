@@ -92,3 +92,21 @@ std::string randomTable(std::mt19937& rng) {
   return table;
 }
 
+
+std::string fieldTable(std::mt19937& rng) {
+  static const char kText[] = "ab1#  =";
+  static const char kOdd[] = "\v\f\r\t\t\0";
+  const auto below = [&rng](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+  std::string table;
+  for (int lines = below(16); lines > 0; --lines) {
+    for (int fields = 1 + below(6), f = 0; f < fields; ++f) {
+      if (f > 0) table += below(12) == 0 ? kOdd[below(sizeof kOdd - 1)] : '\t';
+      if (f == 2 && below(3) == 0) table += "# ";
+      // Lengths gather at the slot's 39 and 40 bytes, and near the 98 of a line.
+      const int length = below(4) == 0 ? 36 + below(6) : below(3) == 0 ? below(25) : below(6);
+      for (int i = 0; i < length; ++i) table += kText[below(sizeof kText - 1)];
+    }
+    if (below(20) != 0) table += '\n';
+  }
+  return table;
+}

@@ -43,6 +43,11 @@ std::vector<std::string> recordsAt(const std::string& path);
 // near and far past 98 bytes, some without a last newline.
 std::string randomTable(std::mt19937& rng);
 
+// A random table of lines of fields, most as a table is written: fields of up to 45 bytes of a few
+// letters, spaces, "=" and "# ", one tab between them, each line ended; now and then another
+// separator, a run of them, a zero byte, or a line without its newline.
+std::string fieldTable(std::mt19937& rng);
+
 // Printable form of bytes for failure messages: escapes everything outside plain ASCII.
 std::string show(std::string_view bytes);
 

@@ -82,7 +82,7 @@ class Checker {
   Checker(Shape shape, CheckSink& sink)
       : shape_(shape), fieldCount_(shape == Shape::kParse ? 3 : 5), sink_(sink) {}
 
-  CheckSummary run(int fd) {
+  CheckSummary run(int fd, bool parseEveryRecord) {
     // An entry line is rarely shorter than 64 bytes; a table with more keys grows the index. The
     // keys of a file take at most twice its size, which is all the index reserves for them.
     struct stat st;
@@ -94,8 +94,14 @@ class Checker {
     }
     auto table = std::make_unique<TableReader>();
     table->fd = fd;
+    auto bits = std::make_unique<BlockBits>();
     HostRecord record{};
-    while (readRecord(*table, record)) takeRecord(record);
+    RecordView view;
+    while (nextRecordWithBits(*table, *bits, view)) {
+      if (!parseEveryRecord && records_ == 0 && takePlainLine(view)) continue;
+      loadRecord(view.bytes, record);
+      takeRecord(record);
+    }
     if (lineBytes_ > 0) endLine();
     if (hasText_ && summary_.entries == 0 && wanted(Rule::kNoEntry)) {
       ++summary_.errors;
@@ -127,20 +133,66 @@ class Checker {
     if (endsLine) endLine();
   }
 
+  // The common line, taken from its bits alone with no copy or parse: one record of at most 64
+  // bytes that ends in its newline and holds no zero byte, whose layout is plain, with three
+  // fields or more and each of fields 1 to 4 short enough for its slot. Any other record is left
+  // untouched: false.
+  bool takePlainLine(const RecordView& view) {
+    const std::string_view bytes = view.bytes;
+    const int length = static_cast<int>(bytes.size());
+    if (length > 64 || bytes[length - 1] != '\n' || view.usable != length) return false;
+    // One word holds the record; past it every bit is a separator.
+    const uint64_t separators = view.bits.separators[0], spaces = view.bits.spaces[0];
+    const uint64_t in = ~separators;
+    uint64_t starts = in & ~(in << 1);
+    uint64_t lasts = in & ~(in >> 1);
+    if ((separators & 1) | (starts & (separators << 1) & (separators << 2))) return false;
+    int start[kMaxFieldCount + 1], end[kMaxFieldCount + 1];
+    int fields = 0;
+    for (; starts != 0; starts &= starts - 1, lasts &= lasts - 1) {
+      if (++fields > fieldCount_) return false;
+      start[fields] = __builtin_ctzll(starts);
+      end[fields] = __builtin_ctzll(lasts) + 1;
+      if (fields <= 4 && end[fields] - start[fields] >= kSlotSize) return false;
+    }
+    if (fields < 3) return false;
+    char key[kSlotSize];
+    static_assert(64 + kSlotSize <= kRecordLoad, "the key's slot lies in the readable bytes");
+    std::memcpy(key, bytes.data() + start[3], kSlotSize);
+    restoreSpaces(key);
+
+    lineBytes_ = length;
+    records_ = 1;
+    lastEndsLine_ = true;
+    hasText_ = true;
+    for (const int n : {1, 4}) {
+      if (n > fields) continue;
+      const uint64_t field = ((uint64_t{1} << (end[n] - start[n])) - 1) << start[n];
+      if ((spaces & field) != 0 && wanted(Rule::kSpaceAsEquals)) addSpaceAsEquals(n);
+    }
+    indexEntry({key, static_cast<size_t>(end[3] - start[3])}, bytes, true);
+    endLine();
+    return true;
+  }
+
+  // Whether the separators are as the eye reads them: none at byte 0, and no field with
+  // separators at both bytes before it.
+  static bool separatorsPlain(const RecordBits& bits, const FieldEdges& edges) {
+    const uint64_t* sep = bits.separators;
+    if (sep[0] & 1) return false;
+    const uint64_t twoBefore0 = (sep[0] << 1) & (sep[0] << 2);
+    const uint64_t twoBefore1 = (sep[1] << 1 | sep[0] >> 63) & (sep[1] << 2 | sep[0] >> 62);
+    return ((edges.starts[0] & twoBefore0) | (edges.starts[1] & twoBefore1)) == 0;
+  }
+
   // Whether no rule of the layout can apply to the parsed record, found from what parseRecord
   // noted with a few word operations: the common case, which then needs no walk of the fields.
   bool plainLayout(const HostRecord& record, int taken) const {
     if (taken == 0) return true;  // blank
     if (taken < 3 || record.overLong[1] || record.overLong[2]) return false;
     if (fieldCount_ >= 4 && record.overLong[4]) return false;
-    const uint64_t* sep = record.bits.separators;
     const FieldEdges edges = fieldEdges(record.bits);
-    // A separator at byte 0, or a field with separators at both bytes before it.
-    if (sep[0] & 1) return false;
-    const uint64_t twoBefore0 = (sep[0] << 1) & (sep[0] << 2);
-    const uint64_t twoBefore1 = (sep[1] << 1 | sep[0] >> 63) & (sep[1] << 2 | sep[0] >> 62);
-    if ((edges.starts[0] & twoBefore0) | (edges.starts[1] & twoBefore1)) return false;
-    return countFields(edges) <= fieldCount_;
+    return separatorsPlain(record.bits, edges) && countFields(edges) <= fieldCount_;
   }
 
   // Whether field n of a plain line holds a space: its slot shows one as "=", as it shows an "="
@@ -207,16 +259,22 @@ class Checker {
   }
 
   void takeEntry(const HostRecord& record, bool first) {
+    if (!record.overLong[3]) return indexEntry(record.slot(3), record.rawText(), first);
     ++summary_.entries;
-    std::string_view key = record.slot(3);
-    Entry entry{line_ + 1, key, record.rawText(), Verdict::kNeverFound, 0};
-    if (record.overLong[3]) {
-      if (first && wanted(Rule::kLongKey)) {
-        std::string text = format("key field is %ld bytes; this entry can never be found",
-                                  fieldLengthOnLine(record));
-        add(Rule::kLongKey, text);
-      }
-    } else if (shape_ == Shape::kParse && !key.starts_with(kParsePrefix)) {
+    if (first && wanted(Rule::kLongKey)) {
+      std::string text = format("key field is %ld bytes; this entry can never be found",
+                                fieldLengthOnLine(record));
+      add(Rule::kLongKey, text);
+    }
+    sink_.entry({line_ + 1, record.slot(3), record.rawText(), Verdict::kNeverFound, 0});
+  }
+
+  // An entry whose key field, as its slot holds it, fits: keyField.
+  void indexEntry(std::string_view keyField, std::string_view raw, bool first) {
+    ++summary_.entries;
+    std::string_view key = keyField;
+    Entry entry{line_ + 1, key, raw, Verdict::kNeverFound, 0};
+    if (shape_ == Shape::kParse && !key.starts_with(kParsePrefix)) {
       if (first && wanted(Rule::kNoKeyPrefix)) {
         std::string text = "key field ";
         quote(text, key);
@@ -226,7 +284,7 @@ class Checker {
     } else {
       if (shape_ == Shape::kParse) key.remove_prefix(kParsePrefix.size());
       entry.key = key;
-      const long firstLine = keys_->insert(record.slot(3), line_ + 1);
+      const long firstLine = keys_->insert(keyField, line_ + 1);
       if (firstLine == 0) {
         entry.verdict = Verdict::kReachable;
         if (!first && tailKey_.empty()) tailKey_.assign(key);
@@ -344,6 +402,6 @@ const char* ruleName(Rule rule) {
   return kNames[static_cast<int>(rule)];
 }
 
-CheckSummary checkTable(int fd, Shape shape, CheckSink& sink) {
-  return Checker(shape, sink).run(fd);
+CheckSummary checkTable(int fd, Shape shape, CheckSink& sink, bool parseEveryRecord) {
+  return Checker(shape, sink).run(fd, parseEveryRecord);
 }
