@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -18,6 +19,26 @@ TEST(KeyIndex, KeepsTheFirstLineOfEachKeyAcrossGrowth) {
   EXPECT_EQ(index.insert("", 6), 5);
   EXPECT_EQ(index.insert(std::string(39, '\xff'), 1L << 38), 0);
   EXPECT_EQ(index.insert(std::string(39, '\xff'), 1), 1L << 38);
+}
+
+// Keys of every length a key field can have, each differing from the others of its length in
+// one byte: each is its own key, stored and found again byte for byte wherever the byte lies.
+TEST(KeyIndex, TellsKeysApartByEveryByteOfEveryLength) {
+  KeyIndex index;
+  std::vector<std::string> keys;
+  for (size_t length = 0; length < 40; ++length) {
+    keys.emplace_back(length, 'a');
+    for (size_t at = 0; at < length; ++at) {
+      keys.emplace_back(length, 'a');
+      keys.back()[at] = 'b';
+    }
+  }
+  for (size_t i = 0; i < keys.size(); ++i) {
+    ASSERT_EQ(index.insert(keys[i], long(i) + 1), 0) << '"' << keys[i] << '"';
+  }
+  for (size_t i = 0; i < keys.size(); ++i) {
+    ASSERT_EQ(index.insert(keys[i], 1), long(i) + 1) << '"' << keys[i] << '"';
+  }
 }
 
 // Sized for a small file, the index keeps the keys that fit and indexes none after them.
