@@ -109,17 +109,17 @@ done
 # The script lives in a file: its commas would split hyperfine's CSV.
 printf '%s\n' '{ if (length($0) > 98) long++; if (NF < 3) few++; if (length($3) > 39) lk++' \
   '  if ($3 in seen) dup++; else seen[$3] = NR }' 'END { print long+0, few+0, lk+0, dup+0 }' >check.awk
-median 5 "big-musl/varncheck big5" "mawk -F[\t\v\f\r]+ -f check.awk big5" |
+median 5 "big-musl/varncheck big5" "mawk -F'\t' -f check.awk big5" |
   report "Checking a table, 1,000,000 lines" "big-musl/varncheck big5"
 # The same with a warning on nine lines of ten (a space in field 4).
 table "$work/warn5" 1000000 warn
-median 5 "big-musl/varncheck warn5" "mawk -F[\t\v\f\r]+ -f check.awk warn5" |
+median 5 "big-musl/varncheck warn5" "mawk -F'\t' -f check.awk warn5" |
   report "Checking a table with a warning on most lines, 1,000,000 lines" "big-musl/varncheck warn5"
 echo
 echo "| checker | own peak KiB | faults |"
 echo "|---|---:|---:|"
 echo "| varncheck | $(own big-musl/varncheck big5) |"
-echo "| mawk script | $(own "$(command -v mawk)" -F'[\t\v\f\r]+' -f check.awk big5) |"
+echo "| mawk script | $(own "$(command -v mawk)" -F'\t' -f check.awk big5) |"
 
 [ "$plot" = 1 ] || exit 0
 # Scan time against table size, 10^3 to 10^7 lines, absent key.
