@@ -275,8 +275,61 @@ size_t lastNewlineWith(const char* text, size_t from, size_t to) {
   return found ? static_cast<size_t>(static_cast<const char*>(found) - text) : to;
 }
 
+// Whether every run of bytes other than newlines is shorter than span: one mask of newlines each
+// 64 bytes, and the bits of a mask walked only where a run inside it could be that long.
+template <class V>
+bool newlineInEverySpanWith(const char* text, size_t size, size_t span) {
+  size_t run = 0;  // the bytes since the last newline
+  for (size_t at = 0; at < size; at += 64) {
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; k += V::kWidth) mask |= V::equal(text + at + k, '\n') << k;
+    const size_t count = std::min<size_t>(64, size - at);
+    if (count < 64) mask &= (uint64_t{1} << count) - 1;
+    if (mask == 0) {
+      run += count;
+      if (run >= span) return false;
+      continue;
+    }
+    if (run + static_cast<size_t>(__builtin_ctzll(mask)) >= span) return false;
+    if (static_cast<size_t>(bitCount(mask)) + span <= 64) {
+      for (uint64_t rest = mask; (rest & (rest - 1)) != 0; rest &= rest - 1) {
+        const int here = __builtin_ctzll(rest), next = __builtin_ctzll(rest & (rest - 1));
+        if (static_cast<size_t>(next - here - 1) >= span) return false;
+      }
+    }
+    run = count - 64 + static_cast<size_t>(__builtin_clzll(mask));
+  }
+  return run < span;
+}
+
 bool fitsBefore(char c, bool afterSpace) {
   return afterSpace ? c == ' ' || c == '=' : isFieldSeparator(c);
+}
+
+// Whether the byte after a piece fits, or there is none: at is the end of the piece.
+bool fitsAfter(const char* text, size_t size, size_t at, FollowedBy followedBy) {
+  if (at >= size) return true;
+  switch (followedBy) {
+    case FollowedBy::kFieldEnd:
+      return isFieldSeparator(text[at]) || text[at] == '\0';
+    case FollowedBy::kSpace:
+      return text[at] == ' ' || text[at] == '=';
+    default:
+      return true;
+  }
+}
+
+// The lanes of p where the byte fits what must follow a piece.
+template <class V>
+uint64_t followers(const char* p, FollowedBy followedBy) {
+  switch (followedBy) {
+    case FollowedBy::kFieldEnd:
+      return V::separators(p) | V::equal(p, '\0');
+    case FollowedBy::kSpace:
+      return V::equal(p, ' ') | V::equal(p, '=');
+    default:
+      return ~uint64_t{0};
+  }
 }
 
 // The candidates of the positions from i on, one by one, 128 at most.
@@ -284,7 +337,8 @@ Candidates lastCandidates(const char* text, size_t size, size_t i, const Candida
   const char a = test.piece[test.offsetA], b = test.piece[test.offsetB];
   const auto fits = [&](size_t at) {
     return text[at + test.offsetA] == a && text[at + test.offsetB] == b &&
-           fitsBefore(text[at - 1], test.afterSpace);
+           fitsBefore(text[at - 1], test.afterSpace) &&
+           fitsAfter(text, size, at + test.length, test.followedBy);
   };
   for (; i + test.length <= size; ++i) {
     if (!fits(i)) continue;
@@ -299,8 +353,8 @@ Candidates lastCandidates(const char* text, size_t size, size_t i, const Candida
 
 // A step of 128 positions asks only whether both tested bytes stand together anywhere in it,
 // with the lanes combined in registers and one test; a step that has such a place is looked at
-// again with the byte before, and given whole. The last positions, too few for a whole step, go
-// one by one.
+// again with the bytes before and after, and given whole. The last positions, too few for a whole
+// step with a byte after each, go one by one.
 template <class V>
 Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
                               const CandidateTest& test) {
@@ -310,7 +364,7 @@ Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
   size_t i = from > 0 ? from : 1;
   // A scan is asked again right after a block with candidates, where more are likely: its first
   // step goes straight to the exact test.
-  for (bool first = true; i + n - 1 + kStep <= size; i += kStep, first = false) {
+  for (bool first = true; i + n + kStep <= size; i += kStep, first = false) {
     const char* step = text + i;
     if (!first && !V::anyPair(step + test.offsetA, a, step + test.offsetB, b, kStep)) continue;
     Candidates exact{i, {0, 0}};
@@ -318,8 +372,9 @@ Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
       const char* p = step + k;
       const uint64_t before = test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=')
                                               : V::separators(p - 1);
-      exact.mask[k >> 6] |=
-          (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) & before) << (k & 63);
+      exact.mask[k >> 6] |= (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) &
+                             before & followers<V>(p + n, test.followedBy))
+                            << (k & 63);
     }
     if (exact.any()) return exact;
   }
@@ -336,14 +391,16 @@ Candidates nextCandidatesPortable(const char* text, size_t size, size_t from,
     const void* hit = memmem(text + i, size - i, test.piece, n);
     if (hit == nullptr) break;
     const size_t at = static_cast<size_t>(static_cast<const char*>(hit) - text);
-    if (fitsBefore(text[at - 1], test.afterSpace)) {
+    if (fitsBefore(text[at - 1], test.afterSpace) &&
+        fitsAfter(text, size, at + n, test.followedBy)) {
       // The others of its block.
       Candidates found{at, {1, 0}};
       for (size_t j = at + 1; j < at + 128 && j + n <= size; ++j) {
         const void* next = memmem(text + j, std::min(size, at + 127 + n) - j, test.piece, n);
         if (next == nullptr) break;
         j = static_cast<size_t>(static_cast<const char*>(next) - text);
-        if (fitsBefore(text[j - 1], test.afterSpace)) {
+        if (fitsBefore(text[j - 1], test.afterSpace) &&
+            fitsAfter(text, size, j + n, test.followedBy)) {
           found.mask[(j - at) >> 6] |= uint64_t{1} << ((j - at) & 63);
         }
       }
@@ -358,7 +415,7 @@ template <class V>
 constexpr ByteScan byteScanWith() {
   return {recordBitsWith<V>, restoreSpacesWith<V>, holdsByteWith<V>,
           fieldHashWith<V>,  firstNewlineWith<V>, blockBitsWith<V>,
-          lastNewlineWith<V>,   nextCandidatesWith<V>};
+          lastNewlineWith<V>,   newlineInEverySpanWith<V>, nextCandidatesWith<V>};
 }
 
 constexpr ByteScan kPortable = [] {
@@ -384,6 +441,10 @@ __attribute__((target("avx2"), flatten)) void blockBitsAvx2(const char* text, si
                                                              const BlockMaps& maps) {
   blockBitsWith<Avx2>(text, size, maps);
 }
+__attribute__((target("avx2"), flatten)) bool newlineInEverySpanAvx2(const char* text,
+                                                                        size_t size, size_t span) {
+  return newlineInEverySpanWith<Avx2>(text, size, span);
+}
 __attribute__((target("avx2"), flatten)) size_t lastNewlineAvx2(const char* text, size_t from,
                                                                  size_t to) {
   return lastNewlineWith<Avx2>(text, from, to);
@@ -393,6 +454,7 @@ constexpr ByteScan kAvx2 = [] {
   ByteScan scan = kSse2;
   scan.nextCandidates = nextCandidatesAvx2;
   scan.lastNewline = lastNewlineAvx2;
+  scan.newlineInEverySpan = newlineInEverySpanAvx2;
   scan.blockBits = blockBitsAvx2;
   return scan;
 }();
@@ -450,7 +512,8 @@ constexpr int commonness(char c) {
 
 }  // namespace
 
-CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace) {
+CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace,
+                               FollowedBy followedBy) {
   // The rarest byte, then the rarest at another offset; of equals, the later.
   size_t best = 0, second = 0;
   for (size_t i = 1; i < length; ++i) {
@@ -460,7 +523,7 @@ CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace
   for (size_t i = 0; i < length; ++i) {
     if (i != best && commonness(piece[i]) <= commonness(piece[second])) second = i;
   }
-  return {piece, length, best, second, afterSpace};
+  return {piece, length, best, second, afterSpace, followedBy};
 }
 
 RecordBits recordBits(const char* text, int usable) { return recordBitsWith<Baseline>(text, usable); }
@@ -480,6 +543,11 @@ void blockBits(const char* text, size_t size, const BlockMaps& maps) {
 size_t lastNewline(const char* text, size_t from, size_t to) {
   if (to - from < kProbeWorthwhile) return lastNewlineWith<Baseline>(text, from, to);
   return resolveBlockScan().lastNewline(text, from, to);
+}
+
+bool newlineInEverySpan(const char* text, size_t size, size_t span) {
+  if (size < kProbeWorthwhile) return newlineInEverySpanWith<Baseline>(text, size, span);
+  return resolveBlockScan().newlineInEverySpan(text, size, span);
 }
 
 Candidates nextCandidates(const char* text, size_t size, size_t from, const CandidateTest& test) {

@@ -25,6 +25,15 @@ inline void cutAtUsable(RecordBits& bits, int usable) {
   }
 }
 
+// The set bits of x, counted in a few word operations on every machine (the compiler's own count
+// may be a call into its support library, which the musl programs do not link).
+inline int bitCount(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+  return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
+
 // Where a field stands in a text: length -1 when there is no such field, known false when the
 // bytes looked at cannot tell.
 struct PrefixField {
@@ -34,19 +43,25 @@ struct PrefixField {
 };
 
 
+// What must follow a key piece, where the text holds a byte after it: anything, a separator or a
+// zero byte (the end of a field), or a space or "=".
+enum class FollowedBy : uint8_t { kAnything, kFieldEnd, kSpace };
+
 // What a position where a key piece may start must show before the piece is compared in full:
-// two bytes of the piece at their offsets, and before it a separator or, when the piece does not
-// start the key, a space or "=".
+// two bytes of the piece at their offsets, before it a separator or, when the piece does not
+// start the key, a space or "=", and after it what followedBy asks.
 struct CandidateTest {
   const char* piece;
   size_t length;  // at least 1
   size_t offsetA, offsetB;  // below length; the piece's bytes there are tested first
   bool afterSpace;
+  FollowedBy followedBy;
 };
 
 // The bytes a candidate test looks for: the piece's two rarest by a fixed table of how often bytes
 // stand in host tables, so that common letters do not make every block a candidate.
-CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace);
+CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace,
+                               FollowedBy followedBy = FollowedBy::kAnything);
 
 // The separator and space bits of text[0, usable), usable at most 128; text has 112 bytes readable.
 RecordBits recordBits(const char* text, int usable);
@@ -81,6 +96,10 @@ size_t firstNewline(const char* text, size_t limit);
 // The offset of the last newline in text[from, to), or to when there is none.
 size_t lastNewline(const char* text, size_t from, size_t to);
 
+// Whether every span consecutive bytes of text[0, size) hold a newline, span at least 1; text
+// has size rounded up to 64 readable.
+bool newlineInEverySpan(const char* text, size_t size, size_t span);
+
 // Positions where a piece may start: bit j of mask[j / 64] for position base + j.
 struct Candidates {
   size_t base;
@@ -90,8 +109,9 @@ struct Candidates {
 
 // The candidates of the first block of 128 positions, from the first at or after from on, that
 // holds any: positions p, at least from and at least 1, with p + test.length <= size, where both
-// tested bytes stand and the byte before fits the test; the piece itself may not stand there. No
-// candidate at all when none is left.
+// tested bytes stand and the bytes before and after fit the test (when p + test.length is size,
+// no byte follows, and any end fits); the piece itself may not stand there. No candidate at all
+// when none is left.
 Candidates nextCandidates(const char* text, size_t size, size_t from, const CandidateTest& test);
 
 // The forms a build can hold, in the order they are preferred.
@@ -106,6 +126,7 @@ struct ByteScan {
   size_t (*firstNewline)(const char* text, size_t limit);
   void (*blockBits)(const char* text, size_t size, const BlockMaps& maps);
   size_t (*lastNewline)(const char* text, size_t from, size_t to);
+  bool (*newlineInEverySpan)(const char* text, size_t size, size_t span);
   Candidates (*nextCandidates)(const char* text, size_t size, size_t from,
                                const CandidateTest& test);
 };

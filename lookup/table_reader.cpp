@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
@@ -71,8 +72,14 @@ bool fitsKeyField(const char* text, size_t size, size_t at, const KeyPiece& piec
   // which needs a record that starts 99 bytes before the end, at the anchor or after it.
   const bool endsField =
       !nextRead || !piece.endsKey || isFieldSeparator(text[end]) || text[end] == '\0';
-  if (!endsField && (end - anchor < kRecordMax || lastNewline(text, end - kRecordMax, at) != at)) {
-    return false;
+  if (!endsField) {
+    if (end - anchor < kRecordMax) return false;
+    // A newline before the occurrence starts a record, which later occurrences may anchor to.
+    const size_t newline = lastNewline(text, end - kRecordMax, at);
+    if (newline != at) {
+      anchor = newline + 1;
+      return false;
+    }
   }
   const size_t record = recordStartBefore(text, anchor, at);
   anchor = record;
@@ -203,23 +210,48 @@ bool nextRecordWithBits(TableReader& table, BlockBits& bits, RecordView& record)
 
 namespace {
 
+// Whether the piece stands whole at text, which has at least 8 bytes readable.
+bool holdsPieceAt(const char* text, const KeyPiece& piece) {
+  uint64_t word;
+  std::memcpy(&word, text, 8);
+  if (((word ^ piece.head) & piece.headMask) != 0) return false;
+  const size_t n = piece.text.size();
+  return n <= 8 || std::memcmp(text + 8, piece.text.data() + 8, n - 8) == 0;
+}
+
+// After this many candidates in one window, a scan for a piece that ends the key asks whether
+// the window can hold a record cut inside a key field at all; most windows cannot, and their
+// candidates can then be asked to end the field in the scan itself.
+constexpr int kCandidatesBeforeTightening = 256;
+
 // The first candidate at or after from where the piece stands whole and that accept(at) takes,
 // or size. Every candidate of a block is tried before the next is looked for.
 template <typename Accept>
 size_t scanCandidates(const char* text, size_t size, size_t from, const KeyPiece& piece,
                       Accept accept) {
+  CandidateTest test = piece.test;
+  int untilTightened = kCandidatesBeforeTightening;
   for (;;) {
-    const Candidates block = nextCandidates(text, size, from, piece.test);
+    const Candidates block = nextCandidates(text, size, from, test);
     if (!block.any()) return size;
     for (int word = 0; word < 2; ++word) {
       for (uint64_t mask = block.mask[word]; mask != 0; mask &= mask - 1) {
         const size_t at = block.base + 64 * word + static_cast<size_t>(__builtin_ctzll(mask));
-        if (std::memcmp(text + at, piece.text.data(), piece.text.size()) == 0 && accept(at)) {
-          return at;
-        }
+        if (holdsPieceAt(text + at, piece) && accept(at)) return at;
       }
     }
     from = block.base + 128;
+    untilTightened -= bitCount(block.mask[0]) + bitCount(block.mask[1]);
+    if (untilTightened < 0 && test.followedBy == FollowedBy::kAnything) {
+      untilTightened = INT_MAX;
+      // A field that goes on after the piece can still be the key's when its record is cut
+      // right after the piece, 99 bytes from the record's start, which needs that many bytes
+      // from a newline: where every shorter span holds one, no record is cut after a piece.
+      if (piece.endsKey && piece.text.size() < kRecordMax &&
+          newlineInEverySpan(text, size, kRecordMax - piece.text.size())) {
+        test.followedBy = FollowedBy::kFieldEnd;
+      }
+    }
   }
 }
 

@@ -2,8 +2,11 @@
 #ifndef LOOKUP_TABLE_READER_H_
 #define LOOKUP_TABLE_READER_H_
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "byte_scan.h"
@@ -82,11 +85,22 @@ struct KeyPiece {
       : text(text),
         offset(offset),
         endsKey(endsKey),
-        test(candidateTestFor(text.data(), text.size(), offset > 0)) {}
+        test(candidateTestFor(text.data(), text.size(), offset > 0,
+                              endsKey ? FollowedBy::kAnything : FollowedBy::kSpace)) {
+    const size_t head = std::min<size_t>(text.size(), 8);
+    std::memcpy(&this->head, text.data(), head);
+    headMask = head == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * head)) - 1;
+    if constexpr (std::endian::native == std::endian::big) headMask = __builtin_bswap64(headMask);
+  }
   std::string_view text;
   size_t offset = 0;    // where the piece starts in the key
   bool endsKey = true;  // the key ends with the piece
-  CandidateTest test{};  // what a position must show before the piece is compared there
+  // What a position must show before the piece is compared there. The end of a key's field is not
+  // asked of a piece that ends the key: a record cut at 99 bytes may end the field in a letter.
+  CandidateTest test{};
+  // The piece's first 8 bytes (fewer when it is shorter) as one word loaded from them, and which
+  // of the word's bits they fill: most pieces are compared whole by one load.
+  uint64_t head = 0, headMask = 0;
 };
 
 // Moves past records that cannot match because piece does not stand in them as it would in a

@@ -159,15 +159,78 @@ TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {
   }
 }
 
-// The plain form: each occurrence in turn, kept when the byte before it fits.
-size_t plainCandidate(std::string_view text, size_t from, std::string_view piece, bool afterSpace) {
+// Whether every span consecutive bytes hold a newline, one byte at a time.
+bool plainNewlineInEverySpan(std::string_view text, size_t span) {
+  size_t run = 0;
+  for (const char c : text) {
+    run = c == '\n' ? 0 : run + 1;
+    if (run >= span) return false;
+  }
+  return true;
+}
+
+// Lines of the given lengths at every offset within a word, the last without its newline, and
+// random texts of sparse newlines: every form agrees with the plain count.
+TEST(ByteScan, NewlineInEverySpanAgreesWithThePlainCount) {
+  const struct {
+    std::vector<size_t> lines;
+    size_t span;
+  } kCases[] = {
+      {{}, 1},           {{0}, 1},           {{59}, 60},          {{60}, 60},
+      {{3, 59, 0}, 60},  {{3, 60, 0}, 60},   {{1, 58, 1, 0}, 60}, {{62}, 61},
+      {{30, 30, 30}, 31}, {{63, 64, 65}, 65}, {{63, 64, 65}, 66},  {{200, 10}, 98},
+      {{10, 97}, 98},    {{10, 98}, 98},     {{0, 0, 0, 200}, 99}, {{500}, 501},
+  };
+  std::vector<std::string> texts;
+  std::vector<size_t> spans;
+  for (const auto& c : kCases) {
+    for (size_t shift = 0; shift < 70; shift += 3) {
+      std::string text(shift, '\n');
+      for (size_t i = 0; i < c.lines.size(); ++i) {
+        text += std::string(c.lines[i], 'x');
+        if (i + 1 < c.lines.size()) text += '\n';
+      }
+      texts.push_back(text);
+      spans.push_back(c.span);
+    }
+  }
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    std::mt19937 rng(seed);
+    std::string text(std::uniform_int_distribution<size_t>(0, 600)(rng), 'x');
+    for (char& c : text) c = rng() % 40 == 0 ? '\n' : static_cast<char>(rng());
+    texts.push_back(text);
+    spans.push_back(std::uniform_int_distribution<size_t>(1, 120)(rng));
+  }
+  for (const ScanLevel level : levels()) {
+    const ByteScan& scan = *byteScanAt(level);
+    for (size_t i = 0; i < texts.size(); ++i) {
+      std::string padded = texts[i] + std::string(64, '\n');  // readable past the end
+      ASSERT_EQ(scan.newlineInEverySpan(padded.data(), texts[i].size(), spans[i]),
+                plainNewlineInEverySpan(texts[i], spans[i]))
+          << levelName(level) << " span " << spans[i] << " in " << show(texts[i]);
+    }
+  }
+}
+
+// The plain form: each occurrence in turn, kept when the bytes before and after it fit.
+size_t plainCandidate(std::string_view text, size_t from, std::string_view piece, bool afterSpace,
+                      FollowedBy followedBy) {
   for (size_t at = std::max<size_t>(from, 1); at + piece.size() <= text.size(); ++at) {
     const char before = text[at - 1];
     const bool fits = afterSpace ? before == ' ' || before == '=' : isFieldSeparator(before);
-    if (fits && text.substr(at, piece.size()) == piece) return at;
+    const size_t end = at + piece.size();
+    const char after = end < text.size() ? text[end] : '\0';
+    const bool ends = followedBy == FollowedBy::kAnything ||
+                      (followedBy == FollowedBy::kFieldEnd
+                           ? after == '\0' || isFieldSeparator(after)
+                           : end == text.size() || after == ' ' || after == '=');
+    if (fits && ends && text.substr(at, piece.size()) == piece) return at;
   }
   return text.size();
 }
+
+constexpr FollowedBy kFollowers[] = {FollowedBy::kAnything, FollowedBy::kFieldEnd,
+                                     FollowedBy::kSpace};
 
 // The first candidate where the piece stands whole, by the blocks that scan gives.
 size_t firstCandidate(const ByteScan& scan, std::string_view hay, size_t from,
@@ -194,17 +257,31 @@ TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
   for (const ScanLevel level : levels()) {
     const ByteScan& scan = *byteScanAt(level);
     for (const std::string_view piece : pieces) {
-      for (const bool afterSpace : {false, true}) {
-        const CandidateTest test = candidateTestFor(piece.data(), piece.size(), afterSpace);
+      for (int kind = 0; kind < 6; ++kind) {
+        const bool afterSpace = kind % 2 == 1;
+        const FollowedBy followedBy = kFollowers[kind / 2];
+        const CandidateTest test =
+            candidateTestFor(piece.data(), piece.size(), afterSpace, followedBy);
         for (size_t from = 0; from < 70; ++from) {
           for (size_t size = 0; from + size <= text.size(); size += 13) {
             const std::string_view hay(text.data(), from + size);
             ASSERT_EQ(firstCandidate(scan, hay, from, test),
-                      plainCandidate(hay, from, piece, afterSpace))
-                << levelName(level) << " " << show(piece) << " from " << from << " in "
-                << show(hay);
+                      plainCandidate(hay, from, piece, afterSpace, followedBy))
+                << levelName(level) << " " << show(piece) << " kind " << kind << " from " << from
+                << " in " << show(hay);
           }
         }
+      }
+    }
+    // A piece that ends the text, at every place in a step, with a byte past the text that
+    // would not fit what follows it: no byte follows, and the piece is a candidate.
+    for (size_t length = 120; length < 400; ++length) {
+      std::string text = std::string(length, 'a') + "\tab" + "x";
+      const std::string_view hay(text.data(), text.size() - 1);
+      for (const FollowedBy followedBy : kFollowers) {
+        const CandidateTest test = candidateTestFor("ab", 2, false, followedBy);
+        ASSERT_EQ(firstCandidate(scan, hay, 0, test), length + 1)
+            << levelName(level) << " length " << length;
       }
     }
     // Random haystacks of several steps, pieces cut from them so that most are there.
@@ -215,11 +292,13 @@ TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
       std::string piece = hay.substr(at, std::uniform_int_distribution<size_t>(1, 5)(rng));
       if (piece.empty()) piece = "a";
       const bool afterSpace = seed % 2 == 0;
-      const CandidateTest test = candidateTestFor(piece.data(), piece.size(), afterSpace);
+      const FollowedBy followedBy = kFollowers[seed / 2 % 3];
+      const CandidateTest test =
+          candidateTestFor(piece.data(), piece.size(), afterSpace, followedBy);
       const size_t from = seed % 9;
       if (from > hay.size()) continue;
       ASSERT_EQ(firstCandidate(scan, hay, from, test),
-                plainCandidate(hay, from, piece, afterSpace))
+                plainCandidate(hay, from, piece, afterSpace, followedBy))
           << levelName(level) << " seed " << seed;
     }
   }

@@ -98,14 +98,22 @@ TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
 }
 
 // Skipping must keep every record whose key field equals the key, across block edges, where the
-// key is found whole, in pieces, or cut by the 99-byte rule.
+// key is found whole, in pieces, or cut by the 99-byte rule. The second table has short lines,
+// thousands of them holding "key1" inside a longer field, and one long line whose record is cut
+// right after a "key1": so many candidates make the scan ask for the field's end, which it may
+// only where no record can be cut inside a field.
 TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {
-  std::string table;
+  std::string table, shortLines;
   for (int i = 0; table.size() < 2 * kBlockSize + 500; ++i) {
     table += 'h';
     table += std::to_string(i) + "\tfill\tkey" + std::to_string(i % 997) + (i % 5 ? "\t" : " x\t");
     table += std::string(i % 230, i % 3 ? 'p' : '=') + "\n";
   }
+  for (int i = 0; shortLines.size() < 3 * kBlockSize / 2; ++i) {
+    shortLines += "h\tfill\tkey" + std::to_string(i % 997 + 1000) + "\n";
+    if (i == 3000) shortLines += "h\t" + std::string(92, 'f') + "\tkey1zz\n";
+  }
+  shortLines += "h\tfill\tkey996\n";
   const struct {
     std::string key;
     KeyPiece piece;
@@ -115,6 +123,9 @@ TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {
       {"key15 x", {"key15", 0, false}, true}, {"key10 x", {"x", 6, true}, true},
       {"fill", {"fill", 0, true}, false},     {"pp", {"pp", 0, true}, false},
       {"=", {"=", 0, true}, false},
+  };
+  const auto cutKeys = [](const std::vector<std::string>& found) {
+    return std::count(found.begin(), found.end(), "h\t" + std::string(92, 'f') + "\tkey1");
   };
   for (const auto& c : kCases) {
     const auto matchesOf = [&c](bool skip, const std::string& path) {
@@ -129,10 +140,13 @@ TEST(SkipToCandidate, KeepsEveryRecordThatMatches) {
       close(reader->fd);
       return found;
     };
-    ScratchFile file(table);
+    ScratchFile file(table), shortFile(shortLines);
     const std::vector<std::string> expected = matchesOf(false, file.path());
     EXPECT_EQ(matchesOf(true, file.path()), expected) << show(c.key);
     EXPECT_EQ(!expected.empty(), c.present) << show(c.key);
+    const std::vector<std::string> inShort = matchesOf(false, shortFile.path());
+    EXPECT_EQ(matchesOf(true, shortFile.path()), inShort) << "short lines, " << show(c.key);
+    EXPECT_EQ(cutKeys(inShort), c.key == "key1" ? 1 : 0) << show(c.key);
   }
 }
 
