@@ -155,16 +155,17 @@ void refreshBits(const TableReader& table, BlockBits& bits, bool spaces) {
   bits.refills = table.refills;
 }
 
-// The first newline of the limit bytes at offset of the block, from its map, or limit.
-size_t newlineFromBits(const BlockBits& bits, size_t offset, size_t limit) {
-  size_t newline = limit;
-  if (const uint64_t near = bitsAt(bits.newlines, offset)) {
-    newline = static_cast<size_t>(__builtin_ctzll(near));
+// The first byte of a map's kind among the limit bytes at offset of the block, limit at most 128,
+// or limit when there is none.
+size_t firstFromMap(const uint64_t* map, size_t offset, size_t limit) {
+  size_t first = limit;
+  if (const uint64_t near = bitsAt(map, offset)) {
+    first = static_cast<size_t>(__builtin_ctzll(near));
   } else if (limit > 64) {
-    const uint64_t far = bitsAt(bits.newlines, offset + 64);
-    if (far != 0) newline = 64 + static_cast<size_t>(__builtin_ctzll(far));
+    const uint64_t far = bitsAt(map, offset + 64);
+    if (far != 0) first = 64 + static_cast<size_t>(__builtin_ctzll(far));
   }
-  return newline < limit ? newline : limit;
+  return first < limit ? first : limit;
 }
 
 }  // namespace
@@ -174,7 +175,7 @@ bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_vie
   return nextRecordWith(table, record, [&](const char* text, size_t limit) {
     refreshBits(table, bits, false);
     const size_t offset = static_cast<size_t>(text - table.buffer);
-    const size_t newline = newlineFromBits(bits, offset, limit);
+    const size_t newline = firstFromMap(bits.newlines, offset, limit);
     third = thirdFromBits(bitsAt(bits.separators, offset),
                           bitsAt(bits.zeros, offset), newline < limit ? newline + 1 : limit);
     return newline;
@@ -186,18 +187,12 @@ bool nextRecordWithBits(TableReader& table, BlockBits& bits, RecordView& record)
   const bool found = nextRecordWith(table, record.bytes, [&](const char* text, size_t limit) {
     refreshBits(table, bits, true);
     offset = static_cast<size_t>(text - table.buffer);
-    return newlineFromBits(bits, offset, limit);
+    return firstFromMap(bits.newlines, offset, limit);
   });
   if (!found) return false;
   // The record is at most 99 bytes: two words of each map hold it.
-  const int length = static_cast<int>(record.bytes.size());
-  int usable = length;
-  if (const uint64_t zeros = bitsAt(bits.zeros, offset)) {
-    usable = __builtin_ctzll(zeros);
-  } else if (length > 64) {
-    if (const uint64_t far = bitsAt(bits.zeros, offset + 64)) usable = 64 + __builtin_ctzll(far);
-  }
-  record.usable = usable < length ? usable : length;
+  const size_t length = record.bytes.size();
+  record.usable = static_cast<int>(firstFromMap(bits.zeros, offset, length));
   record.bits.separators[0] = bitsAt(bits.separators, offset);
   record.bits.spaces[0] = bitsAt(bits.spaces, offset);
   // The second word is all past the end of most records.

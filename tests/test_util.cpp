@@ -92,7 +92,6 @@ std::string randomTable(std::mt19937& rng) {
   return table;
 }
 
-
 std::string fieldTable(std::mt19937& rng) {
   static const char kText[] = "ab1#  =";
   static const char kOdd[] = "\v\f\r\t\t\0";

@@ -126,7 +126,7 @@ KeyIndex::Slot* KeyIndex::find(const Table& table, std::string_view key, uint32_
     if (slot.position == 0) return &slot;
     if (slot.hash != hash) continue;
     const char* stored = keys_ + slot.position - 1;
-    if ((headerWord(load64(stored)) & 0xff) == key.size() &&
+    if (static_cast<unsigned char>(stored[0]) == key.size() &&
         std::memcmp(stored + 1 + kLineBytes, key.data(), key.size()) == 0) {
       return &slot;
     }
@@ -199,10 +199,10 @@ long KeyIndex::insert(std::string_view key, long line) {
   char* to = stored + 1 + kLineBytes;
   size_t i = 0;
   for (; i + 8 <= size; i += 8) std::memcpy(to + i, key.data() + i, 8);
-  if (i < size && size >= 8) {
-    std::memcpy(to + size - 8, key.data() + size - 8, 8);  // the last word, overlapping
-  } else if (i < size) {
+  if (size < 8) {
     std::memcpy(to, key.data(), size);
+  } else if (i < size) {
+    std::memcpy(to + size - 8, key.data() + size - 8, 8);  // the last word, overlapping
   }
   *slot = {static_cast<uint32_t>(keysUsed_ + 1), hash};
   keysUsed_ += need;
