@@ -1,5 +1,6 @@
 /* The floor for a scan that reads as the lookups do: reads the file to its end in blocks of the
- * given size (KiB, default 128, as the lookups read) and looks at nothing.   read_loop FILE [KIB] */
+ * given size (KiB, default 128, as the lookups read) and looks at nothing.   read_loop FILE [KIB]
+ */
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>

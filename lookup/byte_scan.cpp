@@ -9,8 +9,7 @@
 
 // Each algorithm is written once, over a lane set V: V::kWidth bytes at a time, each test giving a
 // mask of one bit a byte. The scalar lane set is the reference; the vector ones only go faster.
-#if !defined(LOOKUP_SCALAR_ONLY) && (defined(__x86_64__) || defined(__i386__)) && \
-    defined(__SSE2__)
+#if !defined(LOOKUP_SCALAR_ONLY) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2__)
 #define LOOKUP_HAVE_SSE2 1
 #include <cpuid.h>
 #include <immintrin.h>
@@ -57,20 +56,20 @@ struct Portable {
 #if LOOKUP_HAVE_SSE2
 struct Sse2 {
   static constexpr int kWidth = 16;
-  static __m128i load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static __m128i load(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  }
   // The lanes are combined in registers, with one test at the end.
   static bool anyPair(const char* p, char c, const char* q, char d, size_t n) {
     const __m128i cs = _mm_set1_epi8(c), ds = _mm_set1_epi8(d);
     __m128i found = _mm_setzero_si128();
     for (size_t i = 0; i < n; i += kWidth) {
-      found = _mm_or_si128(found, _mm_and_si128(_mm_cmpeq_epi8(load(p + i), cs),
-                                                _mm_cmpeq_epi8(load(q + i), ds)));
+      found = _mm_or_si128(
+          found, _mm_and_si128(_mm_cmpeq_epi8(load(p + i), cs), _mm_cmpeq_epi8(load(q + i), ds)));
     }
     return _mm_movemask_epi8(found) != 0;
   }
-  static uint64_t bits(__m128i lanes) {
-    return static_cast<unsigned>(_mm_movemask_epi8(lanes));
-  }
+  static uint64_t bits(__m128i lanes) { return static_cast<unsigned>(_mm_movemask_epi8(lanes)); }
   static uint64_t equal(const char* p, char c) {
     return bits(_mm_cmpeq_epi8(load(p), _mm_set1_epi8(c)));
   }
@@ -89,11 +88,11 @@ struct Sse2 {
   static void folded(const char* p, int count, uint64_t (&words)[2]) {
     const __m128i v = load(p);
     const __m128i hit = _mm_cmpeq_epi8(v, _mm_set1_epi8('='));
-    const __m128i keep = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(count < 16 ? count : 16)),
-                                        _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
-                                                      13, 14, 15));
-    const __m128i spaced = _mm_or_si128(_mm_and_si128(hit, _mm_set1_epi8(' ')),
-                                        _mm_andnot_si128(hit, v));
+    const __m128i keep =
+        _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(count < 16 ? count : 16)),
+                       _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    const __m128i spaced =
+        _mm_or_si128(_mm_and_si128(hit, _mm_set1_epi8(' ')), _mm_andnot_si128(hit, v));
     const __m128i kept = _mm_and_si128(spaced, keep);
     words[0] = static_cast<uint64_t>(_mm_cvtsi128_si64(kept));
     words[1] = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(kept, kept)));
@@ -370,8 +369,8 @@ Candidates nextCandidatesWith(const char* text, size_t size, size_t from,
     Candidates exact{i, {0, 0}};
     for (size_t k = 0; k < kStep; k += V::kWidth) {
       const char* p = step + k;
-      const uint64_t before = test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=')
-                                              : V::separators(p - 1);
+      const uint64_t before =
+          test.afterSpace ? V::equal(p - 1, ' ') | V::equal(p - 1, '=') : V::separators(p - 1);
       exact.mask[k >> 6] |= (V::equal(p + test.offsetA, a) & V::equal(p + test.offsetB, b) &
                              before & followers<V>(p + n, test.followedBy))
                             << (k & 63);
@@ -413,9 +412,9 @@ Candidates nextCandidatesPortable(const char* text, size_t size, size_t from,
 
 template <class V>
 constexpr ByteScan byteScanWith() {
-  return {recordBitsWith<V>, restoreSpacesWith<V>, holdsByteWith<V>,
-          fieldHashWith<V>,  firstNewlineWith<V>, blockBitsWith<V>,
-          lastNewlineWith<V>,   newlineInEverySpanWith<V>, nextCandidatesWith<V>};
+  return {recordBitsWith<V>,  restoreSpacesWith<V>,      holdsByteWith<V>,
+          fieldHashWith<V>,   firstNewlineWith<V>,       blockBitsWith<V>,
+          lastNewlineWith<V>, newlineInEverySpanWith<V>, nextCandidatesWith<V>};
 }
 
 constexpr ByteScan kPortable = [] {
@@ -433,20 +432,20 @@ constexpr ScanLevel kBaselineLevel = ScanLevel::kSse2;
 // The block scans in AVX2: everything they call is inlined into them, so that the whole loop is
 // compiled for AVX2 while the rest of the program is not.
 __attribute__((target("avx2"), flatten)) Candidates nextCandidatesAvx2(const char* text,
-                                                                        size_t size, size_t from,
-                                                                        const CandidateTest& test) {
+                                                                       size_t size, size_t from,
+                                                                       const CandidateTest& test) {
   return nextCandidatesWith<Avx2>(text, size, from, test);
 }
 __attribute__((target("avx2"), flatten)) void blockBitsAvx2(const char* text, size_t size,
-                                                             const BlockMaps& maps) {
+                                                            const BlockMaps& maps) {
   blockBitsWith<Avx2>(text, size, maps);
 }
-__attribute__((target("avx2"), flatten)) bool newlineInEverySpanAvx2(const char* text,
-                                                                        size_t size, size_t span) {
+__attribute__((target("avx2"), flatten)) bool newlineInEverySpanAvx2(const char* text, size_t size,
+                                                                     size_t span) {
   return newlineInEverySpanWith<Avx2>(text, size, span);
 }
 __attribute__((target("avx2"), flatten)) size_t lastNewlineAvx2(const char* text, size_t from,
-                                                                 size_t to) {
+                                                                size_t to) {
   return lastNewlineWith<Avx2>(text, from, to);
 }
 // Record-sized work stays in SSE2: a record fits in a few loads of sixteen.
@@ -526,7 +525,9 @@ CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace
   return {piece, length, best, second, afterSpace, followedBy};
 }
 
-RecordBits recordBits(const char* text, int usable) { return recordBitsWith<Baseline>(text, usable); }
+RecordBits recordBits(const char* text, int usable) {
+  return recordBitsWith<Baseline>(text, usable);
+}
 void restoreSpaces(char* slot) { restoreSpacesWith<Baseline>(slot); }
 bool holdsByte(const char* slot, int length, char c) {
   return holdsByteWith<Baseline>(slot, length, c);

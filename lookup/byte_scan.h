@@ -42,7 +42,6 @@ struct PrefixField {
   bool known;
 };
 
-
 // What must follow a key piece, where the text holds a byte after it: anything, a separator or a
 // zero byte (the end of a field), or a space or "=".
 enum class FollowedBy : uint8_t { kAnything, kFieldEnd, kSpace };
@@ -52,7 +51,7 @@ enum class FollowedBy : uint8_t { kAnything, kFieldEnd, kSpace };
 // start the key, a space or "=", and after it what followedBy asks.
 struct CandidateTest {
   const char* piece;
-  size_t length;  // at least 1
+  size_t length;            // at least 1
   size_t offsetA, offsetB;  // below length; the piece's bytes there are tested first
   bool afterSpace;
   FollowedBy followedBy;
@@ -134,9 +133,9 @@ struct ByteScan {
 // The form at level, or null where this build or this processor lacks it.
 const ByteScan* byteScanAt(ScanLevel level);
 
-// The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 where the processor has
-// it, found on first need, else the build's own. Tests may force any form that byteScanAt offers;
-// false, and nothing changed, where it offers none.
+// The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 where the
+// processor has it, found on first need, else the build's own. Tests may force any form that
+// byteScanAt offers; false, and nothing changed, where it offers none.
 ScanLevel blockScanLevel();
 bool forceBlockScanLevel(ScanLevel level);
 

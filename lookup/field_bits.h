@@ -48,7 +48,9 @@ inline int popLowestBit(uint64_t& low, uint64_t& high) {
 // Whether any bit from first to last, both included, is set.
 inline bool anyBetween(const uint64_t (&bits)[2], int first, int last) {
   // The bits from first on, less those past last, as a mask for each word.
-  const auto from = [](int bit) { return bit <= 0 ? ~uint64_t{0} : bit >= 64 ? 0 : ~uint64_t{0} << bit; };
+  const auto from = [](int bit) {
+    return bit <= 0 ? ~uint64_t{0} : bit >= 64 ? 0 : ~uint64_t{0} << bit;
+  };
   const uint64_t low = from(first) & ~from(last + 1);
   const uint64_t high = from(first - 64) & ~from(last + 1 - 64);
   return ((bits[0] & low) | (bits[1] & high)) != 0;

@@ -25,7 +25,7 @@ struct HostRecord {
   char slots[kSlotCount][kSlotSize];
   unsigned char slotLength[kSlotCount];
   unsigned char fieldStart[kSlotCount];  // where each field the record filled starts in raw
-  bool overLong[kSlotCount];  // the field did not fit its slot and was cut to 39 bytes
+  bool overLong[kSlotCount];             // the field did not fit its slot and was cut to 39 bytes
 
   std::string_view slot(int n) const { return {slots[n], slotLength[n]}; }
   std::string_view rawText() const { return {raw, static_cast<size_t>(rawLength)}; }

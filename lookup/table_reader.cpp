@@ -176,8 +176,8 @@ bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_vie
     refreshBits(table, bits, false);
     const size_t offset = static_cast<size_t>(text - table.buffer);
     const size_t newline = firstFromMap(bits.newlines, offset, limit);
-    third = thirdFromBits(bitsAt(bits.separators, offset),
-                          bitsAt(bits.zeros, offset), newline < limit ? newline + 1 : limit);
+    third = thirdFromBits(bitsAt(bits.separators, offset), bitsAt(bits.zeros, offset),
+                          newline < limit ? newline + 1 : limit);
     return newline;
   });
 }

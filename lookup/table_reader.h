@@ -52,7 +52,7 @@ struct BlockBits {
   uint64_t newlines[kWords];
   uint64_t separators[kWords];
   uint64_t zeros[kWords];
-  uint64_t spaces[kWords];  // filled for nextRecordWithBits only
+  uint64_t spaces[kWords];    // filled for nextRecordWithBits only
   size_t refills = SIZE_MAX;  // the block they are of
 };
 

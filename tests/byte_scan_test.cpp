@@ -1,10 +1,11 @@
 // Every form of the byte primitives this build and processor have, held to the scalar form and to
 // plain loops, at block and lane edges and on seeded random buffers.
-#include <gtest/gtest.h>
+#include "lookup/byte_scan.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -12,7 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "lookup/byte_scan.h"
 #include "lookup/field_bits.h"
 #include "lookup/field_separators.h"
 #include "test_util.h"
@@ -24,10 +24,14 @@ using namespace std::string_view_literals;
 
 const char* levelName(ScanLevel level) {
   switch (level) {
-    case ScanLevel::kScalar: return "scalar";
-    case ScanLevel::kSse2: return "SSE2";
-    case ScanLevel::kAvx2: return "AVX2";
-    case ScanLevel::kNeon: return "NEON";
+    case ScanLevel::kScalar:
+      return "scalar";
+    case ScanLevel::kSse2:
+      return "SSE2";
+    case ScanLevel::kAvx2:
+      return "AVX2";
+    case ScanLevel::kNeon:
+      return "NEON";
   }
   return "?";
 }
@@ -46,7 +50,8 @@ std::vector<ScanLevel> levels() {
 std::string randomBytes(std::mt19937& rng, size_t size) {
   static const char kBytes[] = "ab=  \t\n\r\v\f\0\x08\x0e\xff#";
   std::string bytes(size, 'a');
-  for (char& c : bytes) c = kBytes[std::uniform_int_distribution<size_t>(0, sizeof kBytes - 2)(rng)];
+  for (char& c : bytes)
+    c = kBytes[std::uniform_int_distribution<size_t>(0, sizeof kBytes - 2)(rng)];
   return bytes;
 }
 
@@ -69,8 +74,8 @@ TEST(ByteScan, TheAvx2FormIsThereWhereTheProcessorHasIt) {
     listed = std::string_view(line).starts_with("flags") && std::strstr(line, " avx2") != nullptr;
   }
   std::fclose(cpuinfo);
-  const bool baselineOnly = blockScanLevel() == ScanLevel::kSse2 && listed &&
-                            byteScanAt(ScanLevel::kAvx2) == nullptr;
+  const bool baselineOnly =
+      blockScanLevel() == ScanLevel::kSse2 && listed && byteScanAt(ScanLevel::kAvx2) == nullptr;
   if (!listed) GTEST_SKIP() << "this processor lacks AVX2: its form is not run";
   if (baselineOnly) GTEST_SKIP() << "this build never asks for AVX2 (LOOKUP_SIMD=baseline)";
   EXPECT_NE(byteScanAt(ScanLevel::kAvx2), nullptr);
@@ -153,8 +158,7 @@ TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {
       ASSERT_EQ(scan.lastNewline(text.data(), from, to),
                 last == std::string_view::npos ? to : from + last)
           << where;
-      ASSERT_EQ(scan.lastNewline(text.data(), from, to),
-                scalar.lastNewline(text.data(), from, to));
+      ASSERT_EQ(scan.lastNewline(text.data(), from, to), scalar.lastNewline(text.data(), from, to));
     }
   }
 }
@@ -176,10 +180,22 @@ TEST(ByteScan, NewlineInEverySpanAgreesWithThePlainCount) {
     std::vector<size_t> lines;
     size_t span;
   } kCases[] = {
-      {{}, 1},           {{0}, 1},           {{59}, 60},          {{60}, 60},
-      {{3, 59, 0}, 60},  {{3, 60, 0}, 60},   {{1, 58, 1, 0}, 60}, {{62}, 61},
-      {{30, 30, 30}, 31}, {{63, 64, 65}, 65}, {{63, 64, 65}, 66},  {{200, 10}, 98},
-      {{10, 97}, 98},    {{10, 98}, 98},     {{0, 0, 0, 200}, 99}, {{500}, 501},
+      {{}, 1},
+      {{0}, 1},
+      {{59}, 60},
+      {{60}, 60},
+      {{3, 59, 0}, 60},
+      {{3, 60, 0}, 60},
+      {{1, 58, 1, 0}, 60},
+      {{62}, 61},
+      {{30, 30, 30}, 31},
+      {{63, 64, 65}, 65},
+      {{63, 64, 65}, 66},
+      {{200, 10}, 98},
+      {{10, 97}, 98},
+      {{10, 98}, 98},
+      {{0, 0, 0, 200}, 99},
+      {{500}, 501},
   };
   std::vector<std::string> texts;
   std::vector<size_t> spans;
@@ -220,10 +236,10 @@ size_t plainCandidate(std::string_view text, size_t from, std::string_view piece
     const bool fits = afterSpace ? before == ' ' || before == '=' : isFieldSeparator(before);
     const size_t end = at + piece.size();
     const char after = end < text.size() ? text[end] : '\0';
-    const bool ends = followedBy == FollowedBy::kAnything ||
-                      (followedBy == FollowedBy::kFieldEnd
-                           ? after == '\0' || isFieldSeparator(after)
-                           : end == text.size() || after == ' ' || after == '=');
+    const bool ends =
+        followedBy == FollowedBy::kAnything ||
+        (followedBy == FollowedBy::kFieldEnd ? after == '\0' || isFieldSeparator(after)
+                                             : end == text.size() || after == ' ' || after == '=');
     if (fits && ends && text.substr(at, piece.size()) == piece) return at;
   }
   return text.size();
@@ -252,8 +268,8 @@ size_t firstCandidate(const ByteScan& scan, std::string_view hay, size_t from,
 TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "ab\n=\t \r"[(i * 7 + i / 5) % 7];
-  const std::string_view pieces[] = {"a"sv,   "ab"sv,   "b\n="sv,         "aab"sv,
-                                     "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv, "\ta"sv};
+  const std::string_view pieces[] = {
+      "a"sv, "ab"sv, "b\n="sv, "aab"sv, "=ab\nb"sv, "zz"sv, "ab=ab\n=ab\nb=ab\n"sv, "\ta"sv};
   for (const ScanLevel level : levels()) {
     const ByteScan& scan = *byteScanAt(level);
     for (const std::string_view piece : pieces) {
@@ -288,7 +304,8 @@ TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
     for (unsigned seed = 1; seed <= 400; ++seed) {
       std::mt19937 rng(seed);
       const std::string hay = randomBytes(rng, std::uniform_int_distribution<size_t>(0, 700)(rng));
-      const size_t at = hay.empty() ? 0 : std::uniform_int_distribution<size_t>(0, hay.size() - 1)(rng);
+      const size_t at =
+          hay.empty() ? 0 : std::uniform_int_distribution<size_t>(0, hay.size() - 1)(rng);
       std::string piece = hay.substr(at, std::uniform_int_distribution<size_t>(1, 5)(rng));
       if (piece.empty()) piece = "a";
       const bool afterSpace = seed % 2 == 0;
@@ -309,8 +326,11 @@ TEST(ByteScan, CandidatesAreTestedAtTheRarestBytes) {
   const struct {
     std::string_view piece;
     char a, b;
-  } kCases[] = {{"host0000123", 'h', 's'}, {"absent-key", 'k', 'b'}, {"x", 'x', 'x'},
-                {"10.0.0.5", '5', '.'},    {"Rack", 'R', 'k'}};
+  } kCases[] = {{"host0000123", 'h', 's'},
+                {"absent-key", 'k', 'b'},
+                {"x", 'x', 'x'},
+                {"10.0.0.5", '5', '.'},
+                {"Rack", 'R', 'k'}};
   for (const auto& c : kCases) {
     const CandidateTest test = candidateTestFor(c.piece.data(), c.piece.size(), false);
     EXPECT_EQ(c.piece[test.offsetA], c.a) << c.piece;

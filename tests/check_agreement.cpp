@@ -87,6 +87,7 @@ std::string readingsDisagreement(const std::string& path, Shape shape) {
     const std::string b = i < parsed.size() ? parsed[i] : "nothing";
     if (a != b) return "from bits: " + a + "; parsed: " + b;
   }
-  if (summaries[0] != summaries[1]) return "from bits: " + summaries[0] + "; parsed: " + summaries[1];
+  if (summaries[0] != summaries[1])
+    return "from bits: " + summaries[0] + "; parsed: " + summaries[1];
   return "";
 }

@@ -23,8 +23,8 @@ std::string drain(int fd) {
 
 }  // namespace
 
-Child spawn(const char* program, const std::vector<std::string>& args, Output output,
-            bool withName, const std::string& input) {
+Child spawn(const char* program, const std::vector<std::string>& args, Output output, bool withName,
+            const std::string& input) {
   std::vector<char*> argv;
   if (withName) argv.push_back(const_cast<char*>(program));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -67,8 +67,8 @@ Outcome finish(const Child& child) {
   return r;
 }
 
-Outcome run(const char* program, const std::vector<std::string>& args, Output output,
-            bool withName, const std::string& input) {
+Outcome run(const char* program, const std::vector<std::string>& args, Output output, bool withName,
+            const std::string& input) {
   return finish(spawn(program, args, output, withName, input));
 }
 

@@ -20,7 +20,6 @@
 
 namespace {
 
-
 struct Case {
   std::vector<std::string> args;
   std::string out;

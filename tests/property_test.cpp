@@ -92,4 +92,3 @@ TEST(Property, LookupsAgreeAcrossBlocks) {
 }
 
 }  // namespace
-

@@ -1,5 +1,7 @@
 // The batch lookup against the single one: on random tables and random key lists, every answer
 // and every status must be what runLookup gives for that key alone. A failure names its seed.
+#include "varnquery/query.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@
 #include "reference.h"
 #include "test_util.h"
 #include "varnquery/keys.h"
-#include "varnquery/query.h"
 
 namespace {
 
@@ -22,25 +23,40 @@ using namespace std::string_literals;
 
 // Keys a table's entries answer, near misses of them, repeats, and keys that match nothing.
 std::vector<std::string> randomKeys(std::mt19937& rng, const std::vector<std::string>& records) {
-  std::vector<std::string> keys = {"",           " ",        "=",          "a b",
-                                   "# ",         "#",        "k\tk",       std::string(40, 'a'),
-                                   std::string(38, 'b'), std::string(39, 'k')};
+  std::vector<std::string> keys = {"",
+                                   " ",
+                                   "=",
+                                   "a b",
+                                   "# ",
+                                   "#",
+                                   "k\tk",
+                                   std::string(40, 'a'),
+                                   std::string(38, 'b'),
+                                   std::string(39, 'k')};
   for (const std::string& record : records) {
     const std::string key = referenceParse(record, 5).slots[3];
     if (key.empty()) continue;
     keys.push_back(key);
     if (key.rfind("# ", 0) == 0) keys.push_back(key.substr(2));
     switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
-      case 0: keys.push_back(key + "a"); break;
-      case 1: keys.push_back(key.substr(0, key.size() - 1)); break;
-      case 2: keys.push_back(key + " "); break;
+      case 0:
+        keys.push_back(key + "a");
+        break;
+      case 1:
+        keys.push_back(key.substr(0, key.size() - 1));
+        break;
+      case 2:
+        keys.push_back(key + " ");
+        break;
       case 3: {
         std::string equals = key;
         std::replace(equals.begin(), equals.end(), ' ', '=');
         keys.push_back(equals);
         break;
       }
-      default: keys.push_back(key); break;  // a repeat
+      default:
+        keys.push_back(key);
+        break;  // a repeat
     }
   }
   std::shuffle(keys.begin(), keys.end(), rng);
@@ -131,8 +147,7 @@ TEST(Keys, OneALineAsGiven) {
       continue;
     }
     ASSERT_EQ(result, KeyRead::kRead) << show(c.input);
-    EXPECT_EQ(std::vector<std::string>(list.keys, list.keys + list.count), c.keys)
-        << show(c.input);
+    EXPECT_EQ(std::vector<std::string>(list.keys, list.keys + list.count), c.keys) << show(c.input);
     freeKeys(list);
   }
 }

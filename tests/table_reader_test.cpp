@@ -78,7 +78,8 @@ TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
     ASSERT_EQ(view.usable, usable) << "record " << n << " " << show(bytes);
     const RecordBits expected = recordBits(record.buffer, usable);
     for (int w = 0; w < 2; ++w) {
-      ASSERT_EQ(view.bits.separators[w], expected.separators[w]) << "record " << n << " " << show(bytes);
+      ASSERT_EQ(view.bits.separators[w], expected.separators[w])
+          << "record " << n << " " << show(bytes);
       ASSERT_EQ(view.bits.spaces[w], expected.spaces[w]) << "record " << n << " " << show(bytes);
     }
   }

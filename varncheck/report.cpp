@@ -38,9 +38,9 @@ class Printer : public CheckSink {
                      name_, seen_[rule] - kListedPerRule, ruleName(static_cast<Rule>(rule)));
       }
     }
-    std::fprintf(out_, "%s: %ld line%s, %ld entr%s, %ld error%s, %ld warning%s\n", name_,
-                 s.lines, s.lines == 1 ? "" : "s", s.entries, s.entries == 1 ? "y" : "ies",
-                 s.errors, s.errors == 1 ? "" : "s", s.warnings, s.warnings == 1 ? "" : "s");
+    std::fprintf(out_, "%s: %ld line%s, %ld entr%s, %ld error%s, %ld warning%s\n", name_, s.lines,
+                 s.lines == 1 ? "" : "s", s.entries, s.entries == 1 ? "y" : "ies", s.errors,
+                 s.errors == 1 ? "" : "s", s.warnings, s.warnings == 1 ? "" : "s");
   }
 
  private:

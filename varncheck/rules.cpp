@@ -105,8 +105,8 @@ class Checker {
     if (lineBytes_ > 0) endLine();
     if (hasText_ && summary_.entries == 0 && wanted(Rule::kNoEntry)) {
       ++summary_.errors;
-      sink_.diagnostic({0, Rule::kNoEntry,
-                        "the table has text but no entry; no lookup finds anything in it"});
+      sink_.diagnostic(
+          {0, Rule::kNoEntry, "the table has text but no entry; no lookup finds anything in it"});
     }
     if (table->failed) {
       summary_.readFailed = true;
@@ -222,26 +222,30 @@ class Checker {
     // One field that holds spaces is the usual mistake: fields separated by spaces.
     const bool spacesNotTabs = layout.fields == 1 && layout.hasSpace[1];
     if (spacesNotTabs) {
-      if (wanted(Rule::kSpacesNotTabs)) add(Rule::kSpacesNotTabs,
-          "fields are separated by spaces, not tabs; the line is one field and no entry");
+      if (wanted(Rule::kSpacesNotTabs))
+        add(Rule::kSpacesNotTabs,
+            "fields are separated by spaces, not tabs; the line is one field and no entry");
     } else if (layout.fields < 3 && wanted(Rule::kNotAnEntry)) {
       add(Rule::kNotAnEntry, layout.fields == 1
                                  ? "line has 1 field; with no key field it is not an entry"
                                  : "line has 2 fields; with no key field it is not an entry");
     }
     if (layout.runAfter == 0) {
-      if (wanted(Rule::kSeparatorRun)) add(Rule::kSeparatorRun, "line starts with a separator; the first text on it is field 1");
+      if (wanted(Rule::kSeparatorRun))
+        add(Rule::kSeparatorRun, "line starts with a separator; the first text on it is field 1");
     } else if (layout.runAfter > 0) {
-      if (wanted(Rule::kSeparatorRun)) add(Rule::kSeparatorRun,
-          format("a run of %ld separators after field %ld counts as one: the next text is field "
-                 "%ld, not an empty field",
-                 layout.runLength, layout.runAfter, layout.runAfter + 1));
+      if (wanted(Rule::kSeparatorRun))
+        add(Rule::kSeparatorRun,
+            format("a run of %ld separators after field %ld counts as one: the next text is field "
+                   "%ld, not an empty field",
+                   layout.runLength, layout.runAfter, layout.runAfter + 1));
     }
     const int printed[] = {1, 2, 4};
     for (const int n : printed) {
       if (n <= fieldCount_ && n <= layout.fields && layout.fieldLength[n] >= kSlotSize) {
-        if (wanted(Rule::kLongField)) add(Rule::kLongField,
-            format("field %ld is %ld bytes; it is printed cut to 39", n, layout.fieldLength[n]));
+        if (wanted(Rule::kLongField))
+          add(Rule::kLongField,
+              format("field %ld is %ld bytes; it is printed cut to 39", n, layout.fieldLength[n]));
       }
     }
     for (const int n : {1, 4}) {
@@ -250,11 +254,13 @@ class Checker {
       }
     }
     if (layout.fields > fieldCount_) {
-      if (wanted(Rule::kExtraFields)) add(Rule::kExtraFields, layout.fields == fieldCount_ + 1
-                                  ? format("line has %ld fields; field %ld shows only in L",
-                                           layout.fields, fieldCount_ + 1)
-                                  : format("line has %ld fields; fields %ld to %ld show only in L",
-                                           layout.fields, fieldCount_ + 1, layout.fields));
+      if (wanted(Rule::kExtraFields))
+        add(Rule::kExtraFields,
+            layout.fields == fieldCount_ + 1
+                ? format("line has %ld fields; field %ld shows only in L", layout.fields,
+                         fieldCount_ + 1)
+                : format("line has %ld fields; fields %ld to %ld show only in L", layout.fields,
+                         fieldCount_ + 1, layout.fields));
     }
   }
 
@@ -346,9 +352,10 @@ class Checker {
       add(Rule::kLongLine, message);
     }
     if (zeroAt_ > 0) {
-      if (wanted(Rule::kZeroByte)) add(Rule::kZeroByte,
-          format("zero byte at byte %ld; the lookups read nothing after it in its record",
-                 zeroAt_));
+      if (wanted(Rule::kZeroByte))
+        add(Rule::kZeroByte,
+            format("zero byte at byte %ld; the lookups read nothing after it in its record",
+                   zeroAt_));
     }
     // Rule order within the line: a stable insertion sort of a handful of items.
     for (size_t i = 1; i < pending_.size(); ++i) {
@@ -383,7 +390,7 @@ class Checker {
   long zeroAt_ = 0;     // 1-based byte of the line's first zero byte, or 0
   bool lastEndsLine_ = false;
   bool hasText_ = false;  // some line has a field
-  std::string tailKey_;  // key of the first entry in a record after the line's first
+  std::string tailKey_;   // key of the first entry in a record after the line's first
   std::vector<Pending> pending_;
 };
 
@@ -393,11 +400,12 @@ bool isError(Rule rule) { return rule <= Rule::kNoEntry; }
 
 const char* ruleName(Rule rule) {
   static const char* const kNames[kRuleCount] = {
-      "line over 98 bytes",         "zero byte",           "key field over 39 bytes",
-      "key field without \"# \"",   "spaces for tabs",     "no entry",
-      "duplicate key",              "fewer than three fields",
-      "run of separators",          "field over 39 bytes", "space in field 1 or 4",
-      "more fields than the shape",
+      "line over 98 bytes",      "zero byte",
+      "key field over 39 bytes", "key field without \"# \"",
+      "spaces for tabs",         "no entry",
+      "duplicate key",           "fewer than three fields",
+      "run of separators",       "field over 39 bytes",
+      "space in field 1 or 4",   "more fields than the shape",
   };
   return kNames[static_cast<int>(rule)];
 }

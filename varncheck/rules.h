@@ -13,10 +13,10 @@ enum class Shape { kFiveField, kParse };
 // The rules in the order they are checked and reported within a line.
 enum class Rule {
   // Errors: the lookups cannot give the line back as written.
-  kLongLine,     // longer than 98 bytes: read as several records
-  kZeroByte,     // the rest of its record is never read
-  kLongKey,      // a key field over 39 bytes matches no key
-  kNoKeyPrefix,  // parse shape: a key field without "# " matches no key
+  kLongLine,       // longer than 98 bytes: read as several records
+  kZeroByte,       // the rest of its record is never read
+  kLongKey,        // a key field over 39 bytes matches no key
+  kNoKeyPrefix,    // parse shape: a key field without "# " matches no key
   kSpacesNotTabs,  // one field holding spaces: meant as fields, it is no entry
   kNoEntry,        // the table has text but no entry, so no lookup finds anything (no line)
   // Warnings: the line is read, but not as it looks.

@@ -5,10 +5,10 @@
 #include <cstddef>
 
 struct KeyList {
-  char* text = nullptr;          // what was read, each key's end made a zero byte
-  const char** keys = nullptr;   // count C strings into text
+  char* text = nullptr;         // what was read, each key's end made a zero byte
+  const char** keys = nullptr;  // count C strings into text
   size_t count = 0;
-  size_t badLine = 0;            // 1-based line that holds a zero byte, for kZeroByte
+  size_t badLine = 0;  // 1-based line that holds a zero byte, for kZeroByte
 };
 
 enum class KeyRead { kRead, kFailed, kZeroByte, kNoMemory };

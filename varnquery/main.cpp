@@ -117,8 +117,8 @@ int main(int argc, char* argv[]) {
       return kQueryTrouble;
     }
   }
-  const int status = runQuery(profile, options, keys.keys, keys.count, STDOUT_FILENO,
-                              STDERR_FILENO, kProgramConfinement);
+  const int status = runQuery(profile, options, keys.keys, keys.count, STDOUT_FILENO, STDERR_FILENO,
+                              kProgramConfinement);
   freeKeys(keys);
   return status;
 }

@@ -39,8 +39,8 @@ bool mayMatch(const Key& key) {
 
 // The distinct keys that may match, in open addressing by their hash, behind a filter of two bits
 // a key in one word, eight bits a key, which stays in the first-level cache for thousands of keys
-// and turns most key fields of a table away with one load before the slots are read. Memory grows with the keys alone, and
-// everything is allocated before the table is read.
+// and turns most key fields of a table away with one load before the slots are read. Memory grows
+// with the keys alone, and everything is allocated before the table is read.
 class WantedSet {
  public:
   bool reserve(size_t keys) {
@@ -64,12 +64,14 @@ class WantedSet {
   uint32_t add(const Key& key, const char* argument) {
     char padded[48] = {};  // the hash loads 48 bytes
     std::memcpy(padded, key.text, key.length);
-    const uint32_t hash = static_cast<uint32_t>(fieldHash(padded, static_cast<int>(key.length)) >> 32);
+    const uint32_t hash =
+        static_cast<uint32_t>(fieldHash(padded, static_cast<int>(key.length)) >> 32);
     uint32_t* slot = find(padded, key.length, hash);
     if (*slot != 0) return *slot - 1;
     Wanted& w = wanted_[count_];
-    w = {argument, hash, static_cast<uint32_t>(textUsed_), 0,
-         static_cast<unsigned char>(key.length), 0, false};
+    w = {
+        argument, hash, static_cast<uint32_t>(textUsed_), 0, static_cast<unsigned char>(key.length),
+        0,        false};
     std::memcpy(text_ + textUsed_, key.text, key.length);
     textUsed_ += key.length;
     filter_[filterWord(hash)] |= filterMask(hash);
@@ -93,9 +95,7 @@ class WantedSet {
 
  private:
   // A key's word of the filter, from the hash's low bits, and its two bits there, from the next.
-  size_t filterWord(uint32_t hash) const {
-    return hash & ((uint32_t{1} << (filterBits_ - 6)) - 1);
-  }
+  size_t filterWord(uint32_t hash) const { return hash & ((uint32_t{1} << (filterBits_ - 6)) - 1); }
   static uint64_t filterMask(uint32_t hash) {
     return uint64_t{1} << (hash >> 12 & 63) | uint64_t{1} << (hash >> 18 & 63);
   }

@@ -8,8 +8,8 @@
 
 inline constexpr int kQueryAllFound = 0;
 inline constexpr int kQuerySomeNotFound = 1;
-inline constexpr int kQueryTrouble = 2;  // usage, keys or table unreadable, or output failed
-inline constexpr int kQueryNoTable = 3;  // the table cannot be opened, as for the lookups
+inline constexpr int kQueryTrouble = 2;      // usage, keys or table unreadable, or output failed
+inline constexpr int kQueryNoTable = 3;      // the table cannot be opened, as for the lookups
 inline constexpr int kQueryBadSelector = 4;  // as for the lookups
 
 struct QueryOptions {
