@@ -5,7 +5,7 @@
 # Debian has no libstdc++ built for musl. The engine uses only header-only parts of the C++
 # library, so a musl object is compiled by the usual C++ compiler with its C++ headers ahead of
 # musl's C headers, and the program is linked by musl's own driver. Only the program targets and
-# their copy of the engine (lookup_musl, made in lookup/) are built so; the tests link glibc's libstdc++ and the
+# their copy of the engine (engine_musl, made in engine/) are built so; the tests link glibc's libstdc++ and the
 # plain engine library.
 
 # A cross build needs the target's own musl driver: the host's builds for the host.

@@ -2,9 +2,9 @@
 #   cmake -DSOURCE_DIR=DIR -DOUT=FILE -P source_hash.cmake       writes a header naming the hash
 #   cmake -DSOURCE_DIR=DIR -DBINARY=PROGRAM [-DEMULATOR=COMMAND] -P source_hash.cmake
 #       fails unless PROGRAM (run by COMMAND) prints the hash of the sources as they are
-set(dirs lookup varnparse parse varncheck varnquery tests fuzz cmake packaging man completion)
+include(${CMAKE_CURRENT_LIST_DIR}/source_dirs.cmake)
 set(files ${SOURCE_DIR}/CMakeLists.txt ${SOURCE_DIR}/CMakePresets.json)
-foreach(dir IN LISTS dirs)
+foreach(dir IN LISTS source_dirs)
   file(GLOB_RECURSE found LIST_DIRECTORIES false "${SOURCE_DIR}/${dir}/*")
   list(FILTER found EXCLUDE REGEX "/fuzz/corpus/")
   list(APPEND files ${found})

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lookup/lookup.h"
+#include "engine/lookup.h"
 #include "tests/reference.h"
 #include "tests/test_util.h"
 

@@ -1,5 +1,5 @@
 // parse: looks an entry up in a three-field host table whose third field holds "# " and the key.
-#include "lookup/lookup.h"
+#include "engine/lookup.h"
 #include "pathnames.h"
 
 int main(int argc, char* argv[]) {

@@ -1,4 +1,4 @@
-#include "lookup/lookup.h"
+#include "engine/lookup.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "lookup/table_reader.h"
+#include "engine/table_reader.h"
 #include "test_util.h"
 
 using namespace std::literals;

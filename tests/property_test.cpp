@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "lookup/host_record.h"
-#include "lookup/lookup.h"
-#include "lookup/table_reader.h"
+#include "engine/host_record.h"
+#include "engine/lookup.h"
+#include "engine/table_reader.h"
 #include "reference.h"
 #include "test_util.h"
 

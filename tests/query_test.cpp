@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "lookup/table_reader.h"
+#include "engine/table_reader.h"
 #include "query_agreement.h"
 #include "reference.h"
 #include "test_util.h"

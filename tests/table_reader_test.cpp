@@ -1,4 +1,4 @@
-#include "lookup/table_reader.h"
+#include "engine/table_reader.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "lookup/table_reader.h"
+#include "engine/table_reader.h"
 
 ScratchFile::ScratchFile(std::string_view content) {
   char name[] = "/tmp/lookup-test-XXXXXX";

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lookup/lookup.h"
+#include "engine/lookup.h"
 
 // A file in a scratch directory that is removed with it.
 class ScratchFile {

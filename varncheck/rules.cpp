@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "lookup/field_bits.h"
-#include "lookup/host_record.h"
-#include "lookup/table_reader.h"
+#include "engine/field_bits.h"
+#include "engine/host_record.h"
+#include "engine/table_reader.h"
 #include "varncheck/key_index.h"
 
 namespace {

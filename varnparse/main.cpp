@@ -1,5 +1,5 @@
 // varnparse: looks an entry up by its third field in a five-field host table.
-#include "lookup/lookup.h"
+#include "engine/lookup.h"
 #include "pathnames.h"
 
 int main(int argc, char* argv[]) {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "lookup/table_reader.h"
+#include "engine/table_reader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "lookup/lookup.h"
+#include "engine/lookup.h"
 
 inline constexpr int kQueryAllFound = 0;
 inline constexpr int kQuerySomeNotFound = 1;

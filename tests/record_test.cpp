@@ -1,4 +1,4 @@
-#include "lookup/host_record.h"
+#include "engine/host_record.h"
 
 #include <gtest/gtest.h>
 
