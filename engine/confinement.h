@@ -1,6 +1,6 @@
 // Confining a run once its files are open, so that it can only read, write and exit.
-#ifndef LOOKUP_CONFINEMENT_H_
-#define LOOKUP_CONFINEMENT_H_
+#ifndef ENGINE_CONFINEMENT_H_
+#define ENGINE_CONFINEMENT_H_
 
 // What a run may still do once its table is open. A program chooses; tests and the fuzzer, which
 // run many lookups in one process, keep kNone.
@@ -27,4 +27,4 @@ bool enterConfinement(Confinement confinement);
 // releases fd); otherwise fd is closed and status returned.
 int finishRun(int status, int fd, bool confined);
 
-#endif  // LOOKUP_CONFINEMENT_H_
+#endif  // ENGINE_CONFINEMENT_H_

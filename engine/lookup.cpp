@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host_record.h"
+#include "key_search.h"
+#include "record.h"
 #include "table_reader.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The lookup command: from a program's command line to its output and exit status.
-#ifndef LOOKUP_LOOKUP_H_
-#define LOOKUP_LOOKUP_H_
+#ifndef ENGINE_LOOKUP_H_
+#define ENGINE_LOOKUP_H_
 
 #include <unistd.h>
 
 #include <string_view>
 
 #include "confinement.h"
-#include "host_record.h"
+#include "record.h"
 
 // The constants that make a lookup program what it is.
 struct LookupProfile {
@@ -69,4 +69,4 @@ bool writeAll(int out, std::string_view text);
 // What a lookup writes when no entry has the key.
 inline constexpr std::string_view kNotFoundText = "Not Found\n";
 
-#endif  // LOOKUP_LOOKUP_H_
+#endif  // ENGINE_LOOKUP_H_

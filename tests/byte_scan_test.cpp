@@ -1,6 +1,6 @@
 // Every form of the byte primitives this build and processor have, held to the scalar form and to
 // plain loops, at block and lane edges and on seeded random buffers.
-#include "engine/byte_scan.h"
+#include "engine/simd/byte_scan.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/field_bits.h"
-#include "engine/field_separators.h"
+#include "engine/key_search.h"
+#include "engine/record.h"
 #include "test_util.h"
 
 namespace {

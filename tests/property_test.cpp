@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host_record.h"
+#include "engine/record.h"
 #include "engine/lookup.h"
 #include "engine/table_reader.h"
 #include "reference.h"

@@ -1,4 +1,4 @@
-#include "engine/host_record.h"
+#include "engine/record.h"
 
 #include <gtest/gtest.h>
 

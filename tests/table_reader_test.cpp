@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/key_search.h"
 #include "test_util.h"
 
 using namespace std::literals;

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/field_bits.h"
-#include "engine/host_record.h"
+#include "engine/record.h"
 #include "engine/table_reader.h"
 #include "varncheck/key_index.h"
 

@@ -1,12 +1,20 @@
-// The byte-level primitives of the engine and the checker. They are the only code that knows which
-// instructions run: each is built for the portable scalar form and, where the machine has them,
-// for SSE2 (x86-64), AVX2 (x86-64, taken at run time by the block scans) and NEON (aarch64),
-// and every form gives the same results.
-#ifndef LOOKUP_BYTE_SCAN_H_
-#define LOOKUP_BYTE_SCAN_H_
+// The byte-level primitives of the engine and the checker, each with one contract. Their code in
+// this folder is the only code that knows which instructions run: each is built for the portable
+// scalar form and, where the machine has them, for SSE2 (x86-64), AVX2 (x86-64, taken at run time
+// by the block scans) and NEON (aarch64), and every form gives the same results.
+#ifndef ENGINE_SIMD_BYTE_SCAN_H_
+#define ENGINE_SIMD_BYTE_SCAN_H_
 
 #include <cstddef>
 #include <cstdint>
+
+#include "engine/limits.h"
+
+// Whether c separates fields: tab, newline, vertical tab, form feed, carriage return. A space
+// would too, but by the split every space has become "=".
+inline bool isFieldSeparator(char c) {
+  return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // Where a record's separators and spaces stand: bit i of word i / 64 for byte i. Every bit from
 // the end of the usable text on counts as a separator, and none as a space.
@@ -34,14 +42,6 @@ inline int bitCount(uint64_t x) {
   return static_cast<int>((x * 0x0101010101010101u) >> 56);
 }
 
-// Where a field stands in a text: length -1 when there is no such field, known false when the
-// bytes looked at cannot tell.
-struct PrefixField {
-  int start;
-  int length;
-  bool known;
-};
-
 // What must follow a key piece, where the text holds a byte after it: anything, a separator or a
 // zero byte (the end of a field), or a space or "=".
 enum class FollowedBy : uint8_t { kAnything, kFieldEnd, kSpace };
@@ -57,12 +57,8 @@ struct CandidateTest {
   FollowedBy followedBy;
 };
 
-// The bytes a candidate test looks for: the piece's two rarest by a fixed table of how often bytes
-// stand in host tables, so that common letters do not make every block a candidate.
-CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace,
-                               FollowedBy followedBy = FollowedBy::kAnything);
-
-// The separator and space bits of text[0, usable), usable at most 128; text has 112 bytes readable.
+// The separator and space bits of text[0, usable), usable at most 128; text has kRecordLoad bytes
+// readable.
 RecordBits recordBits(const char* text, int usable);
 
 // Where a block's bytes of each kind stand: word w for bytes 64w to 64w + 63. spaces may be null,
@@ -78,18 +74,19 @@ struct BlockMaps {
 // readable.
 void blockBits(const char* text, size_t size, const BlockMaps& maps);
 
-// Turns every "=" of the 40 bytes of slot into a space.
+// Turns every "=" of the kSlotSize bytes of slot into a space.
 void restoreSpaces(char* slot);
 
-// Whether slot[0, length) holds c; slot has 40 bytes readable and length is at most 40.
+// Whether slot[0, length) holds c; slot has kSlotSize bytes readable and length is at
+// most kSlotSize.
 bool holdsByte(const char* slot, int length, char c);
 
-// A hash of bytes[0, length), length at most 40, with each "=" read as a space: texts equal when so
-// read hash equal, in every form. bytes has 48 readable.
+// A hash of bytes[0, length), length at most kSlotSize, with each "=" read as a space: texts equal
+// when so read hash equal, in every form. bytes has kHashLoad readable.
 uint64_t fieldHash(const char* bytes, int length);
 
 // The offset of the first newline in text[0, limit), or limit when there is none; limit is at most
-// 112, and text has 112 bytes readable.
+// kRecordLoad, and text has kRecordLoad bytes readable.
 size_t firstNewline(const char* text, size_t limit);
 
 // The offset of the last newline in text[from, to), or to when there is none.
@@ -139,4 +136,4 @@ const ByteScan* byteScanAt(ScanLevel level);
 ScanLevel blockScanLevel();
 bool forceBlockScanLevel(ScanLevel level);
 
-#endif  // LOOKUP_BYTE_SCAN_H_
+#endif  // ENGINE_SIMD_BYTE_SCAN_H_

@@ -1,15 +1,14 @@
-#include "host_record.h"
+#include "record.h"
 
 #include <cstring>
-
-#include "field_bits.h"
 
 int parseRecord(HostRecord& record, int fieldCount) {
   // A zero byte ends the usable text; what follows it in the record is never looked at.
   const int usable = static_cast<int>(strnlen(record.buffer, record.length));
   // A fixed size copies in a few moves: records are at most 99 bytes and the buffers hold 200.
-  static_assert(kRecordMax < 112 && 112 <= kBufferSize);
-  for (int at = 0; at < 112; at += 16) std::memcpy(record.raw + at, record.buffer + at, 16);
+  static_assert(kRecordMax < kRecordLoad && kRecordLoad <= kBufferSize);
+  for (size_t at = 0; at < kRecordLoad; at += 16)
+    std::memcpy(record.raw + at, record.buffer + at, 16);
   record.raw[usable] = '\0';
   record.rawLength = usable;
 

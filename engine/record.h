@@ -1,13 +1,59 @@
-// Reading fields from a record's separator bits: for the parser and the checker, which walk the
-// bits that recordBits gives.
-#ifndef LOOKUP_FIELD_BITS_H_
-#define LOOKUP_FIELD_BITS_H_
+// A record of a host table, its split into numbered fields, and where its fields stand in the
+// separator bits that recordBits gives: for the parser and the checker.
+#ifndef ENGINE_RECORD_H_
+#define ENGINE_RECORD_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
-#include "byte_scan.h"
+#include "limits.h"
+#include "simd/byte_scan.h"
 
+// The working state of one run's reading: one instance is overwritten record by record.
+// A value-initialised HostRecord has every slot empty.
+struct HostRecord {
+  char buffer[kBufferSize];  // the record as read, then protected in place; zero-terminated
+  int length;                // bytes read into buffer, zero bytes counted
+  char raw[kBufferSize];     // the record's usable text as read, before any change
+  int rawLength;
+  RecordBits bits;  // where the separators and spaces of the usable text stand
+  char slots[kSlotCount][kSlotSize];
+  unsigned char slotLength[kSlotCount];
+  unsigned char fieldStart[kSlotCount];  // where each field the record filled starts in raw
+  bool overLong[kSlotCount];             // the field did not fit its slot and was cut to 39 bytes
+
+  std::string_view slot(int n) const { return {slots[n], slotLength[n]}; }
+  std::string_view rawText() const { return {raw, static_cast<size_t>(rawLength)}; }
+};
+
+// Splits the record in buffer[0, length) into fields 1 to fieldCount (5 or 3): copies it to raw,
+// turns spaces into "=", splits at tabs, newlines, vertical tabs, form feeds and carriage
+// returns, and turns "=" back into spaces in slots 2 and 3. Slots 1 to 5 are emptied first; a
+// fieldCount above 5 counts as 5.
+// Returns the number of fields taken.
+int parseRecord(HostRecord& record, int fieldCount);
+
+// Where a field stands in a text: length -1 when there is no such field, known false when the
+// bytes looked at cannot tell.
+struct PrefixField {
+  int start;
+  int length;
+  bool known;
+};
+
+// Where the key field that parseRecord would leave in slot 3 stands in a record, found without
+// parsing it: its bytes there read as the slot does once every space and "=" is taken for
+// a space. length is -1 when the record has fewer than three fields or the third is over 39
+// bytes, which no key matches.
+struct FieldSpan {
+  int start = 0;
+  int length = -1;
+};
+// The record is given as read, with 112 bytes readable from its start, and third is where the
+// reader saw the third field in its first 64 bytes.
+FieldSpan keyFieldSpan(std::string_view record, const PrefixField& third);
+// Reading fields from a record's separator bits.
 // Where the fields of a record begin and end: bit i set in starts when byte i begins a field, in
 // lasts when byte i ends one.
 struct FieldEdges {
@@ -76,4 +122,4 @@ inline PrefixField thirdFromBits(uint64_t separators, uint64_t zeros, size_t len
   return {0, -1, ends != 0};
 }
 
-#endif  // LOOKUP_FIELD_BITS_H_
+#endif  // ENGINE_RECORD_H_

@@ -1,0 +1,37 @@
+// The lane-set contract, written once: what each lanes_X.h gives the algorithms of generic.h.
+// A lane set looks at kWidth bytes at a time, and each test gives a mask of one bit a byte (bit i
+// for p[i]). The portable lane set is the reference; a vector one may only go faster. A new
+// instruction set is a lanes file that meets this contract and an entry in dispatch.cpp.
+#ifndef ENGINE_SIMD_LANES_H_
+#define ENGINE_SIMD_LANES_H_
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+
+// What every lane set provides, with p readable for kWidth bytes (anyPair: for n):
+//   kWidth                   16 or 32: bytes a test looks at, which divides 64
+//   anyPair(p, c, q, d, n)   whether c stands at p[i] and d at q[i] for any i of n, a multiple
+//                            of kWidth
+//   equal(p, c)              the lanes where p holds c
+//   separators(p)            the lanes where p holds a field separator (isFieldSeparator)
+//   replace(p, from, to)     writes to over every from of p's kWidth bytes
+template <class V>
+concept Lanes = requires(const char* p, char* q, char c, size_t n) {
+  requires V::kWidth == 16 || V::kWidth == 32;
+  { V::anyPair(p, c, p, c, n) } -> std::same_as<bool>;
+  { V::equal(p, c) } -> std::same_as<uint64_t>;
+  { V::separators(p) } -> std::same_as<uint64_t>;
+  { V::replace(q, c, c) } -> std::same_as<void>;
+};
+
+// What a lane set for record-sized work also provides, for the whole of ByteScan:
+//   folded(p, count, words)  sixteen bytes of p as two words, "=" read as a space and the bytes
+//                            from count on as zero; count may be over 16
+template <class V>
+concept RecordLanes = Lanes<V> && V::kWidth == 16 &&
+                      requires(const char* p, int count, uint64_t (&words)[2]) {
+  { V::folded(p, count, words) } -> std::same_as<void>;
+};
+
+#endif  // ENGINE_SIMD_LANES_H_
