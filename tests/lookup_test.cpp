@@ -146,10 +146,16 @@ TEST(RunLookup, LongLinesMatchPieceByPiece) {
   ASSERT_EQ(exact.size(), 99u);
   expectCases(exact + "\n", 5, "", {{{"key", "L"}, exact, 1}});
   // A key field cut where its record ends, at byte 99, is the key its first part spells, in the
-  // first line of a table and after others.
+  // first line of a table, after others, and after 258 lines that start with the key: once it has
+  // passed 256 such candidates the scan asks whether any record of its window can be cut inside a
+  // field, and the cut line starts some 50 bytes before the point where it asks.
   const std::string cut = "a\t" + std::string(86, 'b') + "\t" + std::string(10, 'k');
   ASSERT_EQ(cut.size(), 99u);
-  for (const std::string before : {"", "x\ty\tz\n"}) {
+  std::string misses;
+  for (int i = 0; i < 257; ++i) misses += std::string(10, 'k') + "qqqqq\n";
+  misses += std::string(10, 'k') + std::string(57, 'q') + "\n";
+  for (const std::string& before : {std::string(), std::string("x\ty\tz\n"), misses}) {
+    SCOPED_TRACE("after " + std::to_string(before.size()) + " bytes of other lines");
     expectCases(before + cut + "zz\n", 5, "", {{{std::string(10, 'k'), "L"}, cut, 1}});
   }
 }
