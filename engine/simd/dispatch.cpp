@@ -1,6 +1,9 @@
 // The forms of the primitives, from the lane sets, in the order they are preferred: the baseline
 // of the build (SSE2, NEON or the portable form) for record-sized work, AVX2 for the block scans
 // where the processor has it; the probe that finds it, and the hook by which tests force a form.
+// A new instruction set is a lanes file and its form here; a new primitive is its contract and a
+// member of ByteScan in byte_scan.h, its algorithm and its entry in byteScanWith in generic.h, and
+// its public function here.
 #include "byte_scan.h"
 #include "generic.h"
 #include "lanes_avx2.h"
