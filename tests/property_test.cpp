@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/record.h"
 #include "engine/lookup.h"
+#include "engine/record.h"
 #include "engine/table_reader.h"
 #include "reference.h"
 #include "test_util.h"
