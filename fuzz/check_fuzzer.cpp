@@ -1,4 +1,5 @@
-// Runs the table checker on raw bytes: a flags byte, then the table. The flags pick the shape.
+// Runs the table checker on raw bytes: a flags byte, then the table. Bit 0 of the flags picks
+// the shape (set: parse's), bit 1 lists every warning.
 // Each verdict must agree with what a lookup returns, both readings of the table must report the
 // same, and printing the report must not fail.
 #include <sys/mman.h>

@@ -51,4 +51,13 @@ TEST(KeyIndex, KeysPastItsReserveAreNotIndexed) {
   EXPECT_EQ(index.insert(key(1999), 99), 0);
 }
 
+// An index whose tables cannot be had says so, and indexes nothing, rather than end the process.
+TEST(KeyIndex, SaysWhenItsMemoryCannotBeHad) {
+  KeyIndex index(size_t{1} << 58);  // a table of 2^62 bytes, past any address space
+  EXPECT_TRUE(index.failed());
+  EXPECT_EQ(index.insert("k", 1), 0);
+  EXPECT_EQ(index.insert("k", 2), 0);
+  EXPECT_FALSE(KeyIndex(1000).failed());
+}
+
 }  // namespace

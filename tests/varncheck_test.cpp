@@ -27,10 +27,11 @@ class Recorder : public CheckSink {
   std::vector<std::string> texts;
 };
 
-CheckSummary check(const std::string& table, Shape shape, Recorder& recorder) {
+CheckSummary check(const std::string& table, Shape shape, Recorder& recorder,
+                   bool parseEveryRecord = false) {
   ScratchFile file(table);
   const int fd = open(file.path().c_str(), O_RDONLY);
-  const CheckSummary summary = checkTable(fd, shape, recorder);
+  const CheckSummary summary = checkTable(fd, shape, recorder, parseEveryRecord);
   close(fd);
   return summary;
 }
@@ -141,17 +142,64 @@ const Case kCases[] = {
      Shape::kParse,
      "a\tb\t# 1\td\n",
      {"1 warning more fields than the shape"}},
+    // A run whose two separators stand in the two words of a record's bits, or end the first.
+    {"run of separators at bytes 62 and 63",
+     Shape::kFiveField,
+     std::string(30, 'a') + "\t" + std::string(31, 'b') + "\t\tk\n",
+     {"1 warning run of separators"}},
+    {"run of separators at bytes 63 and 64",
+     Shape::kFiveField,
+     std::string(30, 'a') + "\t" + std::string(32, 'b') + "\t\tk\n",
+     {"1 warning run of separators"}},
+    {"space before or after a key, from a space or an \"=\"",
+     Shape::kFiveField,
+     "c\tC\tweb12 \t3\tz\nd\tD\t web14\t4\tw\ne\tE\t=x=\n" + std::string(70, 'f') + "\tF\tweb15 \n",
+     {"1 warning space around a key", "2 warning space around a key",
+      "3 warning space around a key", "4 warning space around a key",
+      "4 warning field over 39 bytes"}},
+    {"parse: a space after \"# \" is the key's",
+     Shape::kParse,
+     "a\tb\t#  42\nc\td\t# 7 \ne\tf\t# \n",
+     {"1 warning space around a key", "2 warning space around a key"}},
+    {"a shadowed key is reported as such alone",
+     Shape::kFiveField,
+     "a\tb\tk \n#c\td\tk \n",
+     {"1 warning space around a key", "2 warning duplicate key"}},
+    {"commented-out entries are live, short and long",
+     Shape::kFiveField,
+     "#web01\tFront\tweb01\t10.0.0.5\tdmz\n# old\t" + std::string(70, 'x') + "\tweb02\n",
+     {"1 warning entry starting with \"#\"", "2 warning entry starting with \"#\"",
+      "2 warning field over 39 bytes", "2 warning space in field 1 or 4"}},
+    {"a comment of the system's protocols table that is an entry",
+     Shape::kParse,
+     "#\t99\t\t\t# any private encryption scheme\n",
+     {"1 warning entry starting with \"#\"", "1 warning run of separators"}},
+    {"comments that are no entry, in place of the layout's rules",
+     Shape::kFiveField,
+     "# Internet (IP) protocols, a comment longer than a slot\n#\n#\tx\na\tb\tc\n",
+     {"1 warning comment-like line", "2 warning comment-like line", "3 warning comment-like line"}},
+    {"a table of comments alone has no entry",
+     Shape::kParse,
+     "# services\n",
+     {"1 warning comment-like line", "0 error no entry"}},
+    {"\"#\" past the line's first byte is text",
+     Shape::kFiveField,
+     " #a\tb\tc\n",
+     {"1 warning space in field 1 or 4"}},
 };
 
 TEST(Varncheck, ReportsEachTrapAtItsLine) {
   for (const Case& c : kCases) {
-    Recorder recorder;
-    const CheckSummary summary = check(c.table, c.shape, recorder);
-    EXPECT_EQ(recorder.found, c.expected) << c.what << ": " << show(c.table);
-    long errors = 0;
-    for (const std::string& f : c.expected) errors += f.find(" error ") != std::string::npos;
-    EXPECT_EQ(summary.errors, errors) << c.what;
-    EXPECT_EQ(summary.warnings, static_cast<long>(c.expected.size()) - errors) << c.what;
+    for (const bool parsed : {false, true}) {
+      Recorder recorder;
+      const CheckSummary summary = check(c.table, c.shape, recorder, parsed);
+      EXPECT_EQ(recorder.found, c.expected)
+          << c.what << " parsed " << parsed << ": " << show(c.table);
+      long errors = 0;
+      for (const std::string& f : c.expected) errors += f.find(" error ") != std::string::npos;
+      EXPECT_EQ(summary.errors, errors) << c.what;
+      EXPECT_EQ(summary.warnings, static_cast<long>(c.expected.size()) - errors) << c.what;
+    }
   }
 }
 
@@ -177,6 +225,16 @@ TEST(Varncheck, SaysWhatTheLookupsWillDo) {
       {"web01 Front web01\n", Shape::kFiveField,
        "fields are separated by spaces, not tabs; the line is one field and no entry"},
       {"a\tb\n", Shape::kFiveField, "line has 2 fields; with no key field it is not an entry"},
+      {"c\tC\tweb12 \n", Shape::kFiveField,
+       "key \"web12 \" ends with a space; only a key with that space finds this entry"},
+      {"c\tC\t#   42 \n", Shape::kParse,
+       "key \"  42 \" begins and ends with a space; only a key with those spaces finds this entry"},
+      {"#\t99\t# any private encryption scheme\n", Shape::kParse,
+       "line begins with \"#\", but a table has no comments: the lookups read it as an entry and "
+       "find it by key \"any private encryption scheme\""},
+      {"# Internet (IP) protocols\n", Shape::kParse,
+       "line begins with \"#\" and is no entry: it reads as a comment-like line, which no lookup "
+       "can return"},
   };
   for (const auto& t : kTexts) {
     Recorder recorder;

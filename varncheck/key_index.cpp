@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -85,27 +83,21 @@ KeyIndex::KeyIndex(size_t expectedKeys, size_t keyBytes) {
     keys_ = static_cast<char*>(map(keysRoom_, true));
     if (keys_ != nullptr) break;
   }
-  if (keys_ == nullptr) {
-    std::fputs("varncheck: out of memory\n", stderr);
-    std::exit(2);
-  }
+  failed_ =
+      large_.slots == nullptr || recent_.slots == nullptr || filter_ == nullptr || keys_ == nullptr;
 }
 
 KeyIndex::~KeyIndex() {
   dropTable(large_);
   dropTable(recent_);
-  munmap(filter_, (kFilterBlockWords * 8) << filterBits_);
-  munmap(keys_, keysRoom_);
+  if (filter_ != nullptr) munmap(filter_, (kFilterBlockWords * 8) << filterBits_);
+  if (keys_ != nullptr) munmap(keys_, keysRoom_);
 }
 
 void* KeyIndex::map(size_t bytes, bool reserveOnly) {
   void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS | (reserveOnly ? MAP_NORESERVE : 0), -1, 0);
-  if (memory == MAP_FAILED) {
-    if (reserveOnly) return nullptr;
-    std::fputs("varncheck: out of memory\n", stderr);
-    std::exit(2);
-  }
+  if (memory == MAP_FAILED) return nullptr;
   madvise(memory, bytes, MADV_HUGEPAGE);
   return memory;
 }
@@ -117,7 +109,9 @@ KeyIndex::Table KeyIndex::makeTable(int bits) {
   return table;
 }
 
-void KeyIndex::dropTable(Table& table) { munmap(table.slots, sizeof(Slot) << table.bits); }
+void KeyIndex::dropTable(Table& table) {
+  if (table.slots != nullptr) munmap(table.slots, sizeof(Slot) << table.bits);
+}
 
 KeyIndex::Slot* KeyIndex::find(const Table& table, std::string_view key, uint32_t hash) const {
   const size_t mask = (size_t{1} << table.bits) - 1;
@@ -177,6 +171,7 @@ void KeyIndex::addToFilter(uint32_t hash) {
 }
 
 long KeyIndex::insert(std::string_view key, long line) {
+  if (failed_) return 0;
   const uint32_t hash = hashKey(key);
   // The filter block is read on most inserts; its load overlaps the probe of the recent table.
   __builtin_prefetch(filterBlock(hash));
@@ -215,7 +210,11 @@ long KeyIndex::insert(std::string_view key, long line) {
 void KeyIndex::merge() {
   int bits = large_.bits;
   while ((large_.used + recent_.used) * 2 > (size_t{1} << bits)) ++bits;
-  if (bits > large_.bits) growLarge(bits);
+  // Without the memory to grow, the recent table stays half full and the index stops.
+  if (bits > large_.bits && !growLarge(bits)) {
+    failed_ = true;
+    return;
+  }
   // Each put lands on a line of the large table of its own, far from the last: fetched a few
   // slots ahead, those lines arrive together rather than one after another.
   constexpr size_t kAhead = 32;
@@ -233,12 +232,22 @@ void KeyIndex::merge() {
   recent_.used = 0;
 }
 
-void KeyIndex::growLarge(int bits) {
+// Whether the large table could be made larger; if not, it stays as it was.
+bool KeyIndex::growLarge(int bits) {
+  Table grown = makeTable(bits);
+  const int grownFilterBits = grown.bits - 7;
+  auto* grownFilter =
+      static_cast<uint64_t*>(map((kFilterBlockWords * 8) << grownFilterBits, false));
+  if (grown.slots == nullptr || grownFilter == nullptr) {
+    dropTable(grown);
+    if (grownFilter != nullptr) munmap(grownFilter, (kFilterBlockWords * 8) << grownFilterBits);
+    return false;
+  }
   Table old = large_;
-  large_ = makeTable(bits);
+  large_ = grown;
   munmap(filter_, (kFilterBlockWords * 8) << filterBits_);
-  filterBits_ = large_.bits - 7;
-  filter_ = static_cast<uint64_t*>(map((kFilterBlockWords * 8) << filterBits_, false));
+  filterBits_ = grownFilterBits;
+  filter_ = grownFilter;
   const size_t count = size_t{1} << old.bits;
   for (size_t i = 0; i < count; ++i) {
     if (old.slots[i].position == 0) continue;
@@ -246,4 +255,5 @@ void KeyIndex::growLarge(int bits) {
     addToFilter(old.slots[i].hash);
   }
   dropTable(old);
+  return true;
 }

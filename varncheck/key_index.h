@@ -21,7 +21,10 @@ class KeyIndex {
   KeyIndex(const KeyIndex&) = delete;
   KeyIndex& operator=(const KeyIndex&) = delete;
   // Records key at line and returns 0, or returns the line of the key when it is there already.
+  // Once the index has failed, records nothing and returns 0.
   long insert(std::string_view key, long line);
+  // Whether the index could not get the memory it needed, when made or since.
+  bool failed() const { return failed_; }
 
  private:
   struct Slot {
@@ -33,7 +36,9 @@ class KeyIndex {
     int bits = 0;  // log2 of the slot count; a slot is chosen by the hash's top bits
     size_t used = 0;
   };
+  // The memory asked for, or nullptr.
   static void* map(size_t bytes, bool reserveOnly);
+  // A table with no slots when its memory cannot be had.
   static Table makeTable(int bits);
   static void dropTable(Table& table);
   // The slot of the key in table, or the empty slot where it would go.
@@ -43,15 +48,16 @@ class KeyIndex {
   bool mayHold(uint32_t hash) const;
   void addToFilter(uint32_t hash);
   void merge();
-  void growLarge(int bits);
+  bool growLarge(int bits);
 
   Table large_;
   Table recent_;
   uint64_t* filter_ = nullptr;  // blocks of 512 bits
   int filterBits_ = 0;          // log2 of the block count
-  char* keys_;                  // reserved, and taken in page by page as it is written
+  char* keys_ = nullptr;        // reserved, and taken in page by page as it is written
   size_t keysRoom_;             // bytes reserved
   size_t keysUsed_ = 0;
+  bool failed_ = false;
 };
 
 #endif  // VARNCHECK_KEY_INDEX_H_

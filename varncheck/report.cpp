@@ -64,6 +64,10 @@ int checkFile(const char* path, const ReportOptions& options, FILE* out, FILE* e
   const CheckSummary summary = checkTable(fd, options.shape, printer);
   if (!standardInput) close(fd);
   std::fflush(out);
+  if (summary.outOfMemory) {
+    std::fputs("varncheck: out of memory\n", err);
+    return kCheckUnreadable;
+  }
   if (summary.readFailed) {
     std::fprintf(err, "varncheck: %s: %s\n", name, std::strerror(summary.readErrno));
     return kCheckUnreadable;

@@ -14,6 +14,7 @@
 #include "engine/record.h"
 #include "engine/table_reader.h"
 #include "varncheck/key_index.h"
+#include "varncheck/rule_table.h"
 
 namespace {
 
@@ -37,10 +38,14 @@ void quote(std::string& out, std::string_view bytes) {
   out += '"';
 }
 
-std::string format(const char* pattern, long a, long b = 0, long c = 0) {
-  char text[160];
-  std::snprintf(text, sizeof text, pattern, a, b, c);
-  return text;
+// Whether the record starts with a separator, or a field of it stands after a run of two or
+// more: the run the eye takes for an empty field. sep and starts are the record's two words of
+// separator and field-start bits; a run that ends a word carries into the next.
+bool separatorRunBeforeField(const uint64_t (&sep)[2], const uint64_t (&starts)[2]) {
+  if (sep[0] & 1) return true;
+  const uint64_t twoBefore0 = (sep[0] << 1) & (sep[0] << 2);
+  const uint64_t twoBefore1 = (sep[1] << 1 | sep[0] >> 63) & (sep[1] << 2 | sep[0] >> 62);
+  return ((starts[0] & twoBefore0) | (starts[1] & twoBefore1)) != 0;
 }
 
 // The shape of a record's usable text as the split sees it, past the fields it takes.
@@ -74,307 +79,67 @@ Layout layoutOf(const HostRecord& record, int fieldCount) {
   return layout;
 }
 
-// The checks of one table. The diagnostics of a line are gathered while its records are read and
-// reported in rule order when it ends.
+// Whether no rule of the layout can apply to the parsed record, found from what parseRecord
+// noted with a few word operations: the common case, which then needs no walk of the fields.
+bool plainLayout(const HostRecord& record, int taken, int fieldCount) {
+  if (taken == 0) return true;  // blank
+  if (taken < 3 || record.overLong[1] || record.overLong[2]) return false;
+  if (fieldCount >= 4 && record.overLong[4]) return false;
+  const FieldEdges edges = fieldEdges(record.bits);
+  return !separatorRunBeforeField(record.bits.separators, edges.starts) &&
+         countFields(edges) <= fieldCount;
+}
+
+// Whether field n of a plain line holds a space: its slot shows one as "=", as it shows an "="
+// of the table, and the record's bits tell the two apart.
+bool spaceInField(const HostRecord& record, int n, int fieldCount) {
+  return n <= fieldCount && holdsByte(record.slots[n], record.slotLength[n], '=') &&
+         anyBetween(record.bits.spaces, record.fieldStart[n],
+                    record.fieldStart[n] + record.slotLength[n] - 1);
+}
+
+// The checks of one table, in the steps a line goes through: its first record's layout
+// (checkLayout, or takePlainLine for the common line read from bits alone), each entry's key
+// (takeEntry, indexEntry), and the line as a whole when it ends (endLine). A line's diagnostics
+// are gathered while its records are read and reported in rule order when it ends.
 class Checker {
  public:
   Checker(Shape shape, CheckSink& sink)
       : shape_(shape), fieldCount_(shape == Shape::kParse ? 3 : 5), sink_(sink) {}
 
-  CheckSummary run(int fd, bool parseEveryRecord) {
-    // An entry line is rarely shorter than 64 bytes; a table with more keys grows the index. The
-    // keys of a file take at most twice its size, which is all the index reserves for them.
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      const size_t size = static_cast<size_t>(st.st_size);
-      keys_ = std::make_unique<KeyIndex>(size / 64, 2 * size + 4096);
-    } else {
-      keys_ = std::make_unique<KeyIndex>();
-    }
-    auto table = std::make_unique<TableReader>();
-    table->fd = fd;
-    auto bits = std::make_unique<BlockBits>();
-    HostRecord record{};
-    RecordView view;
-    while (nextRecordWithBits(*table, *bits, view)) {
-      if (!parseEveryRecord && records_ == 0 && takePlainLine(view)) continue;
-      loadRecord(view.bytes, record);
-      takeRecord(record);
-    }
-    if (lineBytes_ > 0) endLine();
-    if (hasText_ && summary_.entries == 0 && wanted(Rule::kNoEntry)) {
-      ++summary_.errors;
-      sink_.diagnostic(
-          {0, Rule::kNoEntry, "the table has text but no entry; no lookup finds anything in it"});
-    }
-    if (table->failed) {
-      summary_.readFailed = true;
-      summary_.readErrno = errno;
-    }
-    return summary_;
-  }
+  CheckSummary run(int fd, bool parseEveryRecord);
 
  private:
-  void takeRecord(HostRecord& record) {
-    const long length = record.length;
-    const bool endsLine = record.buffer[length - 1] == '\n';
-    const bool first = records_ == 0;
-    const int taken = parseRecord(record, fieldCount_);
-    // The raw copy stops at a zero byte.
-    if (record.rawLength < length && zeroAt_ == 0) zeroAt_ = lineBytes_ + record.rawLength + 1;
-    lineBytes_ += length;
-    ++records_;
-    lastEndsLine_ = endsLine;
+  void makeIndex(int fd);
+  void takeRecord(HostRecord& record);
+  bool takePlainLine(const RecordView& view);
+  void checkLayout(const HostRecord& record, int taken);
+  void checkFieldCount(const Layout& layout);
+  void checkSeparatorRun(const Layout& layout);
+  void checkFields(const Layout& layout);
+  void takeEntry(const HostRecord& record, bool first);
+  void indexEntry(std::string_view keyField, std::string_view raw, bool first);
+  void checkReachableKey(std::string_view key);
+  void endLine();
+  void checkWholeLine();
+  void report(long line);
 
-    if (first) checkLayout(record, taken);
-    hasText_ = hasText_ || taken > 0;
-    if (taken >= 3) takeEntry(record, first);
-    if (endsLine) endLine();
+  // Notes a diagnostic of rule on the line; its text, made by makeText, only if the sink wants
+  // it. Every diagnostic is counted when it is reported, wanted or not.
+  template <typename MakeText>
+  void addMade(Rule rule, MakeText makeText) {
+    const bool wanted = sink_.wants(rule);
+    pending_.push_back({rule, wanted, wanted ? std::string(makeText()) : std::string()});
   }
-
-  // The common line, taken from its bits alone with no copy or parse: one record of at most 64
-  // bytes that ends in its newline and holds no zero byte, whose layout is plain, with three
-  // fields or more and each of fields 1 to 4 short enough for its slot. Any other record is left
-  // untouched: false.
-  bool takePlainLine(const RecordView& view) {
-    const std::string_view bytes = view.bytes;
-    const int length = static_cast<int>(bytes.size());
-    if (length > 64 || bytes[length - 1] != '\n' || view.usable != length) return false;
-    // One word holds the record; past it every bit is a separator.
-    const uint64_t separators = view.bits.separators[0], spaces = view.bits.spaces[0];
-    const uint64_t in = ~separators;
-    uint64_t starts = in & ~(in << 1);
-    uint64_t lasts = in & ~(in >> 1);
-    if ((separators & 1) | (starts & (separators << 1) & (separators << 2))) return false;
-    int start[kMaxFieldCount + 1], end[kMaxFieldCount + 1];
-    int fields = 0;
-    for (; starts != 0; starts &= starts - 1, lasts &= lasts - 1) {
-      if (++fields > fieldCount_) return false;
-      start[fields] = __builtin_ctzll(starts);
-      end[fields] = __builtin_ctzll(lasts) + 1;
-      if (fields <= 4 && end[fields] - start[fields] >= kSlotSize) return false;
-    }
-    if (fields < 3) return false;
-    char key[kSlotSize];
-    static_assert(64 + kSlotSize <= kRecordLoad, "the key's slot lies in the readable bytes");
-    std::memcpy(key, bytes.data() + start[3], kSlotSize);
-    restoreSpaces(key);
-
-    lineBytes_ = length;
-    records_ = 1;
-    lastEndsLine_ = true;
-    hasText_ = true;
-    for (const int n : {1, 4}) {
-      if (n > fields) continue;
-      const uint64_t field = ((uint64_t{1} << (end[n] - start[n])) - 1) << start[n];
-      if ((spaces & field) != 0 && wanted(Rule::kSpaceAsEquals)) addSpaceAsEquals(n);
-    }
-    indexEntry({key, static_cast<size_t>(end[3] - start[3])}, bytes, true);
-    endLine();
-    return true;
+  template <typename... Args>
+  void add(Rule rule, int form, Args... args) {
+    addMade(rule, [&] { return ruleMessage(rule, form, args...); });
   }
-
-  // Whether the separators are as the eye reads them: none at byte 0, and no field with
-  // separators at both bytes before it.
-  static bool separatorsPlain(const RecordBits& bits, const FieldEdges& edges) {
-    const uint64_t* sep = bits.separators;
-    if (sep[0] & 1) return false;
-    const uint64_t twoBefore0 = (sep[0] << 1) & (sep[0] << 2);
-    const uint64_t twoBefore1 = (sep[1] << 1 | sep[0] >> 63) & (sep[1] << 2 | sep[0] >> 62);
-    return ((edges.starts[0] & twoBefore0) | (edges.starts[1] & twoBefore1)) == 0;
-  }
-
-  // Whether no rule of the layout can apply to the parsed record, found from what parseRecord
-  // noted with a few word operations: the common case, which then needs no walk of the fields.
-  bool plainLayout(const HostRecord& record, int taken) const {
-    if (taken == 0) return true;  // blank
-    if (taken < 3 || record.overLong[1] || record.overLong[2]) return false;
-    if (fieldCount_ >= 4 && record.overLong[4]) return false;
-    const FieldEdges edges = fieldEdges(record.bits);
-    return separatorsPlain(record.bits, edges) && countFields(edges) <= fieldCount_;
-  }
-
-  // Whether field n of a plain line holds a space: its slot shows one as "=", as it shows an "="
-  // of the table, and the record's bits tell the two apart.
-  bool spaceInField(const HostRecord& record, int n) const {
-    return n <= fieldCount_ && holdsEquals(record, n) &&
-           anyBetween(record.bits.spaces, record.fieldStart[n],
-                      record.fieldStart[n] + record.slotLength[n] - 1);
-  }
-
-  static bool holdsEquals(const HostRecord& record, int n) {
-    return holdsByte(record.slots[n], record.slotLength[n], '=');
-  }
-
-  // Fields as the eye reads them against fields as the split takes them: the first record only,
-  // since the rest of a long line is reported as such.
-  void checkLayout(const HostRecord& record, int taken) {
-    if (plainLayout(record, taken)) {
-      // The fields are as the eye reads them; only spaces in fields 1 and 4 may be left.
-      for (const int n : {1, 4}) {
-        if (spaceInField(record, n) && wanted(Rule::kSpaceAsEquals)) addSpaceAsEquals(n);
-      }
-      return;
-    }
-    const Layout layout = layoutOf(record, fieldCount_);
-    if (layout.fields == 0) return;  // blank
-    // One field that holds spaces is the usual mistake: fields separated by spaces.
-    const bool spacesNotTabs = layout.fields == 1 && layout.hasSpace[1];
-    if (spacesNotTabs) {
-      if (wanted(Rule::kSpacesNotTabs))
-        add(Rule::kSpacesNotTabs,
-            "fields are separated by spaces, not tabs; the line is one field and no entry");
-    } else if (layout.fields < 3 && wanted(Rule::kNotAnEntry)) {
-      add(Rule::kNotAnEntry, layout.fields == 1
-                                 ? "line has 1 field; with no key field it is not an entry"
-                                 : "line has 2 fields; with no key field it is not an entry");
-    }
-    if (layout.runAfter == 0) {
-      if (wanted(Rule::kSeparatorRun))
-        add(Rule::kSeparatorRun, "line starts with a separator; the first text on it is field 1");
-    } else if (layout.runAfter > 0) {
-      if (wanted(Rule::kSeparatorRun))
-        add(Rule::kSeparatorRun,
-            format("a run of %ld separators after field %ld counts as one: the next text is field "
-                   "%ld, not an empty field",
-                   layout.runLength, layout.runAfter, layout.runAfter + 1));
-    }
-    const int printed[] = {1, 2, 4};
-    for (const int n : printed) {
-      if (n <= fieldCount_ && n <= layout.fields && layout.fieldLength[n] >= kSlotSize) {
-        if (wanted(Rule::kLongField))
-          add(Rule::kLongField,
-              format("field %ld is %ld bytes; it is printed cut to 39", n, layout.fieldLength[n]));
-      }
-    }
-    for (const int n : {1, 4}) {
-      if (!spacesNotTabs && n <= fieldCount_ && n <= layout.fields && layout.hasSpace[n]) {
-        if (wanted(Rule::kSpaceAsEquals)) addSpaceAsEquals(n);
-      }
-    }
-    if (layout.fields > fieldCount_) {
-      if (wanted(Rule::kExtraFields))
-        add(Rule::kExtraFields,
-            layout.fields == fieldCount_ + 1
-                ? format("line has %ld fields; field %ld shows only in L", layout.fields,
-                         fieldCount_ + 1)
-                : format("line has %ld fields; fields %ld to %ld show only in L", layout.fields,
-                         fieldCount_ + 1, layout.fields));
-    }
-  }
-
-  void takeEntry(const HostRecord& record, bool first) {
-    if (!record.overLong[3]) return indexEntry(record.slot(3), record.rawText(), first);
-    ++summary_.entries;
-    if (first && wanted(Rule::kLongKey)) {
-      std::string text = format("key field is %ld bytes; this entry can never be found",
-                                fieldLengthOnLine(record));
-      add(Rule::kLongKey, text);
-    }
-    sink_.entry({line_ + 1, record.slot(3), record.rawText(), Verdict::kNeverFound, 0});
-  }
-
-  // An entry whose key field, as its slot holds it, fits: keyField.
-  void indexEntry(std::string_view keyField, std::string_view raw, bool first) {
-    ++summary_.entries;
-    std::string_view key = keyField;
-    Entry entry{line_ + 1, key, raw, Verdict::kNeverFound, 0};
-    if (shape_ == Shape::kParse && !key.starts_with(kParsePrefix)) {
-      if (first && wanted(Rule::kNoKeyPrefix)) {
-        std::string text = "key field ";
-        quote(text, key);
-        text += " does not begin with \"# \"; parse can never find this entry";
-        add(Rule::kNoKeyPrefix, text);
-      }
-    } else {
-      if (shape_ == Shape::kParse) key.remove_prefix(kParsePrefix.size());
-      entry.key = key;
-      const long firstLine = keys_->insert(keyField, line_ + 1);
-      if (firstLine == 0) {
-        entry.verdict = Verdict::kReachable;
-        if (!first && tailKey_.empty()) tailKey_.assign(key);
-      } else {
-        entry.verdict = Verdict::kShadowed;
-        entry.shadowedBy = firstLine;
-        if (first && wanted(Rule::kDuplicateKey)) {
-          std::string text = "key ";
-          quote(text, key);
-          text +=
-              format(" is the key of line %ld already; this entry is never returned", firstLine);
-          add(Rule::kDuplicateKey, text);
-        }
-      }
-    }
-    sink_.entry(entry);
-  }
-
-  // The length of the over-long key field as written: parseRecord keeps only 39 bytes of it.
-  long fieldLengthOnLine(const HostRecord& record) const {
-    const Layout layout = layoutOf(record, 3);
-    return layout.fieldLength[3];
-  }
-
-  // Whether the sink wants the text of a diagnostic of rule: the text of one it does not want is
-  // never made, and the diagnostic only counted.
-  bool wanted(Rule rule) {
-    if (sink_.wants(rule)) return true;
-    (isError(rule) ? summary_.errors : summary_.warnings) += 1;
-    return false;
-  }
-
-  void add(Rule rule, std::string text) { pending_.push_back({rule, std::move(text)}); }
-
-  void addSpaceAsEquals(long n) {
-    add(Rule::kSpaceAsEquals,
-        format("field %ld holds a space; var number %ld prints it as \"=\"", n, n));
-  }
-
-  void endLine() {
-    ++line_;
-    ++summary_.lines;
-    const long text = lineBytes_ - (lastEndsLine_ ? 1 : 0);
-    if (records_ > 1 && wanted(Rule::kLongLine)) {
-      std::string message;
-      if (records_ == 2 && text == kRecordMax) {
-        message = format("line is %ld bytes; its newline is read as a record of its own", text);
-      } else {
-        message = format(records_ == 2 ? "line is %ld bytes; bytes 100 to %ld are read as a "
-                                         "record of their own"
-                                       : "line is %ld bytes; bytes 100 to %ld are read as %ld "
-                                         "records of their own",
-                         text, text, records_ - 1);
-      }
-      if (!tailKey_.empty()) {
-        message += ", one an entry for key ";
-        quote(message, tailKey_);
-      }
-      add(Rule::kLongLine, message);
-    }
-    if (zeroAt_ > 0) {
-      if (wanted(Rule::kZeroByte))
-        add(Rule::kZeroByte,
-            format("zero byte at byte %ld; the lookups read nothing after it in its record",
-                   zeroAt_));
-    }
-    // Rule order within the line: a stable insertion sort of a handful of items.
-    for (size_t i = 1; i < pending_.size(); ++i) {
-      for (size_t j = i; j > 0 && pending_[j].rule < pending_[j - 1].rule; --j) {
-        std::swap(pending_[j], pending_[j - 1]);
-      }
-    }
-    for (const Pending& p : pending_) {
-      (isError(p.rule) ? summary_.errors : summary_.warnings) += 1;
-      sink_.diagnostic({line_, p.rule, p.text});
-    }
-    pending_.clear();
-    lineBytes_ = 0;
-    records_ = 0;
-    zeroAt_ = 0;
-    tailKey_.clear();
-  }
+  void addSpaceAsEquals(long n) { add(Rule::kSpaceAsEquals, 0, n, n); }
 
   struct Pending {
     Rule rule;
+    bool wanted;
     std::string text;
   };
 
@@ -388,26 +153,288 @@ class Checker {
   long records_ = 0;    // records of the current line read so far
   long zeroAt_ = 0;     // 1-based byte of the line's first zero byte, or 0
   bool lastEndsLine_ = false;
-  bool hasText_ = false;  // some line has a field
-  std::string tailKey_;   // key of the first entry in a record after the line's first
+  bool startsWithHash_ = false;  // the line's first byte is "#"
+  bool hasText_ = false;         // some line has a field
+  std::string tailKey_;          // key of the first entry in a record after the line's first
   std::vector<Pending> pending_;
 };
 
-}  // namespace
-
-bool isError(Rule rule) { return rule <= Rule::kNoEntry; }
-
-const char* ruleName(Rule rule) {
-  static const char* const kNames[kRuleCount] = {
-      "line over 98 bytes",      "zero byte",
-      "key field over 39 bytes", "key field without \"# \"",
-      "spaces for tabs",         "no entry",
-      "duplicate key",           "fewer than three fields",
-      "run of separators",       "field over 39 bytes",
-      "space in field 1 or 4",   "more fields than the shape",
-  };
-  return kNames[static_cast<int>(rule)];
+CheckSummary Checker::run(int fd, bool parseEveryRecord) {
+  makeIndex(fd);
+  auto table = std::make_unique<TableReader>();
+  table->fd = fd;
+  auto bits = std::make_unique<BlockBits>();
+  HostRecord record{};
+  RecordView view;
+  while (!summary_.outOfMemory && nextRecordWithBits(*table, *bits, view)) {
+    if (!parseEveryRecord && records_ == 0 && takePlainLine(view)) continue;
+    loadRecord(view.bytes, record);
+    takeRecord(record);
+  }
+  if (summary_.outOfMemory) return summary_;
+  if (lineBytes_ > 0) endLine();
+  if (hasText_ && summary_.entries == 0) {
+    add(Rule::kNoEntry, 0);
+    report(0);
+  }
+  if (table->failed) {
+    summary_.readFailed = true;
+    summary_.readErrno = errno;
+  }
+  return summary_;
 }
+
+// An entry line is rarely shorter than 64 bytes; a table with more keys grows the index. The keys
+// of a file take at most twice its size, which is all the index reserves for them.
+void Checker::makeIndex(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    const size_t size = static_cast<size_t>(st.st_size);
+    keys_ = std::make_unique<KeyIndex>(size / 64, 2 * size + 4096);
+  } else {
+    keys_ = std::make_unique<KeyIndex>();
+  }
+  summary_.outOfMemory = keys_->failed();
+}
+
+void Checker::takeRecord(HostRecord& record) {
+  const long length = record.length;
+  const bool endsLine = record.buffer[length - 1] == '\n';
+  const bool first = records_ == 0;
+  const int taken = parseRecord(record, fieldCount_);
+  // The raw copy stops at a zero byte.
+  if (record.rawLength < length && zeroAt_ == 0) zeroAt_ = lineBytes_ + record.rawLength + 1;
+  lineBytes_ += length;
+  ++records_;
+  lastEndsLine_ = endsLine;
+
+  if (first) {
+    startsWithHash_ = record.rawLength > 0 && record.raw[0] == '#';
+    checkLayout(record, taken);
+  }
+  hasText_ = hasText_ || taken > 0;
+  if (taken >= 3) takeEntry(record, first);
+  if (endsLine) endLine();
+}
+
+// The common line, taken from its bits alone with no copy or parse: one record of at most 64
+// bytes that ends in its newline and holds no zero byte, whose layout is plain, with three fields
+// or more and each of fields 1 to 4 short enough for its slot. Any other record is left
+// untouched: false.
+bool Checker::takePlainLine(const RecordView& view) {
+  const std::string_view bytes = view.bytes;
+  const int length = static_cast<int>(bytes.size());
+  if (length > 64 || bytes[length - 1] != '\n' || view.usable != length) return false;
+  // One word holds the record; past it every bit is a separator.
+  const uint64_t separators[2] = {view.bits.separators[0], ~uint64_t{0}};
+  const uint64_t spaces = view.bits.spaces[0];
+  const uint64_t in = ~separators[0];
+  uint64_t starts = in & ~(in << 1);
+  uint64_t lasts = in & ~(in >> 1);
+  if (separatorRunBeforeField(separators, {starts, 0})) return false;
+  int start[kMaxFieldCount + 1], end[kMaxFieldCount + 1];
+  int fields = 0;
+  for (; starts != 0; starts &= starts - 1, lasts &= lasts - 1) {
+    if (++fields > fieldCount_) return false;
+    start[fields] = __builtin_ctzll(starts);
+    end[fields] = __builtin_ctzll(lasts) + 1;
+    if (fields <= 4 && end[fields] - start[fields] >= kSlotSize) return false;
+  }
+  if (fields < 3) return false;
+  char key[kSlotSize];
+  static_assert(64 + kSlotSize <= kRecordLoad, "the key's slot lies in the readable bytes");
+  std::memcpy(key, bytes.data() + start[3], kSlotSize);
+  restoreSpaces(key);
+
+  lineBytes_ = length;
+  records_ = 1;
+  lastEndsLine_ = true;
+  startsWithHash_ = bytes[0] == '#';
+  hasText_ = true;
+  for (const int n : {1, 4}) {
+    if (n > fields) continue;
+    const uint64_t field = ((uint64_t{1} << (end[n] - start[n])) - 1) << start[n];
+    if ((spaces & field) != 0) addSpaceAsEquals(n);
+  }
+  indexEntry({key, static_cast<size_t>(end[3] - start[3])}, bytes, true);
+  endLine();
+  return true;
+}
+
+// Fields as the eye reads them against fields as the split takes them: the first record only,
+// since the rest of a long line is reported as such.
+void Checker::checkLayout(const HostRecord& record, int taken) {
+  if (plainLayout(record, taken, fieldCount_)) {
+    // The fields are as the eye reads them; only spaces in fields 1 and 4 may be left.
+    for (const int n : {1, 4}) {
+      if (spaceInField(record, n, fieldCount_)) addSpaceAsEquals(n);
+    }
+    return;
+  }
+  const Layout layout = layoutOf(record, fieldCount_);
+  if (layout.fields == 0) return;  // blank
+  if (layout.fields < 3 && startsWithHash_) {
+    // No lookup returns the line, so how its fields would print is beside the point.
+    return add(Rule::kCommentLine, 0);
+  }
+  checkFieldCount(layout);
+  checkSeparatorRun(layout);
+  checkFields(layout);
+}
+
+// A line of fewer than three fields is no entry: fields separated by spaces (one field that
+// holds spaces is the usual mistake), or too few fields.
+void Checker::checkFieldCount(const Layout& layout) {
+  if (layout.fields >= 3) return;
+  if (layout.fields == 1 && layout.hasSpace[1]) {
+    add(Rule::kSpacesNotTabs, 0);
+  } else {
+    add(Rule::kNotAnEntry, layout.fields - 1);
+  }
+}
+
+void Checker::checkSeparatorRun(const Layout& layout) {
+  if (layout.runAfter == 0) {
+    add(Rule::kSeparatorRun, 0);
+  } else if (layout.runAfter > 0) {
+    add(Rule::kSeparatorRun, 1, long{layout.runLength}, long{layout.runAfter},
+        long{layout.runAfter + 1});
+  }
+}
+
+// The fields printed cut, the spaces printed as "=", the fields past the shape.
+void Checker::checkFields(const Layout& layout) {
+  for (const long n : {1, 2, 4}) {
+    if (n <= fieldCount_ && n <= layout.fields && layout.fieldLength[n] >= kSlotSize) {
+      add(Rule::kLongField, 0, n, layout.fieldLength[n]);
+    }
+  }
+  const bool spacesNotTabs = layout.fields == 1 && layout.hasSpace[1];
+  for (const int n : {1, 4}) {
+    if (!spacesNotTabs && n <= fieldCount_ && n <= layout.fields && layout.hasSpace[n]) {
+      addSpaceAsEquals(n);
+    }
+  }
+  const long fields = layout.fields, past = fieldCount_ + 1;
+  if (fields == past) add(Rule::kExtraFields, 0, fields, past);
+  if (fields > past) add(Rule::kExtraFields, 1, fields, past, fields);
+}
+
+void Checker::takeEntry(const HostRecord& record, bool first) {
+  if (!record.overLong[3]) return indexEntry(record.slot(3), record.rawText(), first);
+  ++summary_.entries;
+  if (first) {
+    // The length of the key field as written: parseRecord keeps only 39 bytes of it.
+    add(Rule::kLongKey, 0, layoutOf(record, 3).fieldLength[3]);
+  }
+  sink_.entry({line_ + 1, record.slot(3), record.rawText(), Verdict::kNeverFound, 0});
+}
+
+// An entry whose key field, as its slot holds it, fits: keyField.
+void Checker::indexEntry(std::string_view keyField, std::string_view raw, bool first) {
+  ++summary_.entries;
+  std::string_view key = keyField;
+  Entry entry{line_ + 1, key, raw, Verdict::kNeverFound, 0};
+  if (shape_ == Shape::kParse && !key.starts_with(kParsePrefix)) {
+    if (first) {
+      addMade(Rule::kNoKeyPrefix, [&] {
+        std::string quoted;
+        quote(quoted, key);
+        return ruleMessage(Rule::kNoKeyPrefix, 0, quoted.c_str());
+      });
+    }
+    return sink_.entry(entry);
+  }
+  if (shape_ == Shape::kParse) key.remove_prefix(kParsePrefix.size());
+  entry.key = key;
+  const long firstLine = keys_->insert(keyField, line_ + 1);
+  summary_.outOfMemory = keys_->failed();
+  if (firstLine == 0) {
+    entry.verdict = Verdict::kReachable;
+    if (!first && tailKey_.empty()) tailKey_.assign(key);
+    if (first) checkReachableKey(key);
+  } else {
+    entry.verdict = Verdict::kShadowed;
+    entry.shadowedBy = firstLine;
+    if (first) {
+      addMade(Rule::kDuplicateKey, [&] {
+        std::string quoted;
+        quote(quoted, key);
+        return ruleMessage(Rule::kDuplicateKey, 0, quoted.c_str(), firstLine);
+      });
+    }
+  }
+  sink_.entry(entry);
+}
+
+// What may mislead about the key of an entry that its key finds: a "#" that looks like a
+// comment's, and spaces at its ends, which a key must hold to match.
+void Checker::checkReachableKey(std::string_view key) {
+  const auto quoted = [key] {
+    std::string text;
+    quote(text, key);
+    return text;
+  };
+  if (startsWithHash_) {
+    addMade(Rule::kCommentEntry,
+            [&] { return ruleMessage(Rule::kCommentEntry, 0, quoted().c_str()); });
+  }
+  if (key.empty()) return;
+  const bool leading = key.front() == ' ', trailing = key.size() > 1 && key.back() == ' ';
+  if (leading || trailing) {
+    const int form = leading && trailing ? 2 : trailing ? 1 : 0;
+    addMade(Rule::kKeySpace, [&] { return ruleMessage(Rule::kKeySpace, form, quoted().c_str()); });
+  }
+}
+
+void Checker::endLine() {
+  ++line_;
+  ++summary_.lines;
+  checkWholeLine();
+  report(line_);
+  lineBytes_ = 0;
+  records_ = 0;
+  zeroAt_ = 0;
+  startsWithHash_ = false;
+  tailKey_.clear();
+}
+
+// The rules of the line as a whole: records past its first, and a zero byte.
+void Checker::checkWholeLine() {
+  if (records_ > 1) {
+    addMade(Rule::kLongLine, [&] {
+      const long text = lineBytes_ - (lastEndsLine_ ? 1 : 0);
+      std::string message =
+          records_ == 2 && text == kRecordMax ? ruleMessage(Rule::kLongLine, 0, text)
+          : records_ == 2                     ? ruleMessage(Rule::kLongLine, 1, text, text)
+                          : ruleMessage(Rule::kLongLine, 2, text, text, records_ - 1);
+      if (!tailKey_.empty()) {
+        std::string quoted;
+        quote(quoted, tailKey_);
+        message += ruleMessage(Rule::kLongLine, 3, quoted.c_str());
+      }
+      return message;
+    });
+  }
+  if (zeroAt_ > 0) add(Rule::kZeroByte, 0, zeroAt_);
+}
+
+// Counts the pending diagnostics and gives those wanted, in rule order, at line (0: the table).
+void Checker::report(long line) {
+  // A stable insertion sort of a handful of items.
+  for (size_t i = 1; i < pending_.size(); ++i) {
+    for (size_t j = i; j > 0 && pending_[j].rule < pending_[j - 1].rule; --j) {
+      std::swap(pending_[j], pending_[j - 1]);
+    }
+  }
+  for (const Pending& p : pending_) {
+    (isError(p.rule) ? summary_.errors : summary_.warnings) += 1;
+    if (p.wanted) sink_.diagnostic({line, p.rule, p.text});
+  }
+  pending_.clear();
+}
+
+}  // namespace
 
 CheckSummary checkTable(int fd, Shape shape, CheckSink& sink, bool parseEveryRecord) {
   return Checker(shape, sink).run(fd, parseEveryRecord);

@@ -10,25 +10,28 @@
 // holds "# " and the key (parse).
 enum class Shape { kFiveField, kParse };
 
-// The rules in the order they are checked and reported within a line.
+// The rules in the order they are reported within a line. Each is declared, with its severity,
+// name and message, by its row in varncheck/rule_table.cpp.
 enum class Rule {
-  // Errors: the lookups cannot give the line back as written.
-  kLongLine,       // longer than 98 bytes: read as several records
-  kZeroByte,       // the rest of its record is never read
-  kLongKey,        // a key field over 39 bytes matches no key
-  kNoKeyPrefix,    // parse shape: a key field without "# " matches no key
-  kSpacesNotTabs,  // one field holding spaces: meant as fields, it is no entry
-  kNoEntry,        // the table has text but no entry, so no lookup finds anything (no line)
-  // Warnings: the line is read, but not as it looks.
-  kDuplicateKey,   // an earlier entry has the key, so this one is never returned
-  kNotAnEntry,     // text, but fewer than three fields
-  kSeparatorRun,   // a run of separators looks like an empty field but is one separator
-  kLongField,      // a field other than the key is printed cut to 39 bytes
-  kSpaceAsEquals,  // spaces in fields 1 and 4 are printed as "="
-  kExtraFields,    // fields past the shape show only in L
+  kLongLine,
+  kZeroByte,
+  kLongKey,
+  kNoKeyPrefix,
+  kSpacesNotTabs,
+  kNoEntry,
+  kCommentEntry,
+  kCommentLine,
+  kDuplicateKey,
+  kKeySpace,
+  kNotAnEntry,
+  kSeparatorRun,
+  kLongField,
+  kSpaceAsEquals,
+  kExtraFields,
 };
 inline constexpr int kRuleCount = static_cast<int>(Rule::kExtraFields) + 1;
 
+// Whether a diagnostic of rule is an error: the lookups cannot give the line back as written.
 bool isError(Rule rule);
 
 // A short name of the rule, for summaries.
@@ -74,6 +77,7 @@ struct CheckSummary {
   long warnings = 0;
   bool readFailed = false;  // a read failed; what came before it was checked
   int readErrno = 0;
+  bool outOfMemory = false;  // the key index could not get memory; the check stopped there
 };
 
 // Checks the table open at fd from its current position to its end, reporting to sink. The common
