@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pathnames.h"
+#include "builtin_tables.h"
 #include "varncheck/report.h"
 
 namespace {
@@ -48,12 +48,12 @@ int main(int argc, char* argv[]) {
     }
   }
   if (first == argc) {
-    const BuiltInTable kTables[] = {
-        {kPathHomeTable, Shape::kFiveField, "varnparse"},
-        {kPathCustomTable, Shape::kFiveField, "the custom build of varnparse"},
-        {kPathParseTable, Shape::kParse, "parse"},
-    };
-    return checkBuiltInTables(kTables, 3, options.allWarnings, stdout, stderr);
+    BuiltInTable tables[kBuildTableCount];
+    for (int i = 0; i < kBuildTableCount; ++i) {
+      const BuildTable& t = kBuildTables[i];
+      tables[i] = {t.path, t.fieldCount == 3 ? Shape::kParse : Shape::kFiveField, t.reader};
+    }
+    return checkBuiltInTables(tables, kBuildTableCount, options.allWarnings, stdout, stderr);
   }
   int status = kCheckClean;
   for (int i = first; i < argc; ++i) {
