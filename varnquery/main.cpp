@@ -13,7 +13,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: varnquery [--table=TABLE] [--parse] [--status] [-z] SELECTOR [KEY...]\n"
+    "usage: varnquery [--table=TABLE] [--parse] [--status] [-z] [--] SELECTOR [KEY...]\n"
     "Answers each KEY, in order, with exactly what the lookup would print for KEY SELECTOR,\n"
     "reading the table once. SELECTOR is L or a var number 1 to 4. With no KEY, the keys are\n"
     "read from standard input, one a line, as given: nothing is trimmed.\n"
@@ -23,8 +23,10 @@ const char kUsage[] =
     "  --parse        FILE has parse's shape: three fields, and \"# \" goes before each key\n"
     "  --status       put the status the lookup would end with (1 found, 10 not found) and\n"
     "                 a tab before each answer\n"
-    "  -z, --zero     follow each answer with a zero byte and add nothing to it; keys on\n"
-    "                 standard input end with a zero byte too\n"
+    "  -z, --zero     end each answer with a zero byte in place of its last newline (a record\n"
+    "                 without one keeps all its bytes); keys on standard input end with a zero\n"
+    "                 byte too\n"
+    "  --             end the options: what follows is the selector and the keys\n"
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
@@ -89,7 +91,7 @@ int readOptions(int argc, char* argv[], Invocation& run) {
     } else if (option == "--version") {
       return printAndEnd({"varnquery ", kVersion, "\n"});
     } else {
-      return usageError({"unknown option ", option});
+      return usageError({"unknown option '", option, "'"});
     }
   }
   return kGoOn;

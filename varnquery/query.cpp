@@ -239,13 +239,16 @@ bool writeAnswers(const QueryOptions& options, const uint32_t* order, size_t key
     const bool found = w != nullptr && w->found;
     allFound = allFound && found;
     if (options.withStatus) output.add(found ? "1\t" : "10\t");
-    const std::string_view answer =
+    std::string_view answer =
         found ? std::string_view(answers + w->answerAt, w->answerLength) : kNotFoundText;
+    // A record cut at 99 bytes, or the last line of a file without one, lacks the newline.
+    const bool newline = answer.back() == '\n';
+    if (options.zeroEnds && newline) answer.remove_suffix(1);
     output.add(answer);
     if (options.zeroEnds) {
       output.add('\0');
-    } else if (answer.back() != '\n') {
-      output.add('\n');  // a record cut at 99 bytes, or the last line of a file without one
+    } else if (!newline) {
+      output.add('\n');
     }
   }
   static_assert(kAnswerMax <= kOutputSize);
