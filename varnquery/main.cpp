@@ -44,10 +44,12 @@ struct Invocation {
 
 constexpr int kGoOn = -1;  // the options leave the run to go on
 
+// Writes parts to standard error.
 void say(std::initializer_list<std::string_view> parts) {
   for (const std::string_view part : parts) writeAll(STDERR_FILENO, part);
 }
 
+// Says what is wrong with the usage, and where help is; returns the status of a usage error.
 int usageError(std::initializer_list<std::string_view> parts) {
   say({"varnquery: "});
   say(parts);
