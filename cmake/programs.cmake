@@ -15,15 +15,16 @@ function(strip_comment target)
                      COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>)
 endfunction()
 
-# configure_build_tables(target template home custom parse): generated/target/pathnames.h from
-# template, with all three of a build's table paths (@BUILD_HOME_TABLE@ and so on); sets
-# generated to its folder.
-function(configure_build_tables target template home custom parse)
+# configure_build_tables(target home custom parse): generated/target/builtin_tables.h, the list of
+# a build's three tables with their paths (@BUILD_HOME_TABLE@ and so on), for the programs that
+# work on all of them; sets generated to its folder.
+function(configure_build_tables target home custom parse)
   quote_for_cxx(BUILD_HOME_TABLE "${home}")
   quote_for_cxx(BUILD_CUSTOM_TABLE "${custom}")
   quote_for_cxx(BUILD_PARSE_TABLE "${parse}")
   set(generated ${CMAKE_BINARY_DIR}/generated/${target})
-  configure_file(${template} ${generated}/pathnames.h @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/builtin_tables.h.in ${generated}/builtin_tables.h
+                 @ONLY)
   set(generated ${generated} PARENT_SCOPE)
 endfunction()
 
@@ -60,8 +61,7 @@ endfunction()
 # add_varnquery(target home_table custom_table parse_table output_dir): the batch lookup for a
 # build whose programs read those tables, built as output_dir/varnquery like the lookups.
 function(add_varnquery target home custom parse output_dir)
-  configure_build_tables(${target} ${PROJECT_SOURCE_DIR}/varnquery/pathnames.h.in
-                         "${home}" "${custom}" "${parse}")
+  configure_build_tables(${target} "${home}" "${custom}" "${parse}")
   list(TRANSFORM varnquery_sources PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
   add_executable(${target} ${PROJECT_SOURCE_DIR}/varnquery/main.cpp ${sources})
   target_include_directories(${target} PRIVATE ${generated} ${PROJECT_SOURCE_DIR})
@@ -74,8 +74,7 @@ endfunction()
 # whose programs read those tables, built as output_dir/varncheck. It uses the C++ library, so it
 # links static glibc.
 function(add_varncheck target home custom parse output_dir)
-  configure_build_tables(${target} ${PROJECT_SOURCE_DIR}/varncheck/pathnames.h.in
-                         "${home}" "${custom}" "${parse}")
+  configure_build_tables(${target} "${home}" "${custom}" "${parse}")
   add_executable(${target} ${PROJECT_SOURCE_DIR}/varncheck/main.cpp)
   target_include_directories(${target} PRIVATE ${generated})
   target_link_libraries(${target} PRIVATE varncheck_rules)

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr unsigned kChildSeconds = 120;  // far above any run of the suite, under qemu too
+
 std::string drain(int fd) {
   std::string text;
   char chunk[4096];
@@ -42,6 +44,7 @@ Child spawn(const char* program, const std::vector<std::string>& args, Output ou
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);  // the program must protect itself
+    alarm(kChildSeconds);      // a program that never ends fails its test, by SIGALRM
     dup2(in, 0);
     dup2(err[1], 2);
     if (output == Output::kPipe || output == Output::kReaderGone) dup2(out[1], 1);

@@ -24,7 +24,8 @@ struct Child {
 };
 
 // Starts program with argv {program, args...}, or with an empty argv when withName is false, and
-// input on its standard input (which is then at its end).
+// input on its standard input (which is then at its end). A child still running after two minutes
+// is killed by SIGALRM.
 Child spawn(const char* program, const std::vector<std::string>& args,
             Output output = Output::kPipe, bool withName = true, const std::string& input = "");
 

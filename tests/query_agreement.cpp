@@ -42,6 +42,7 @@ Batch lookupsOneByOne(const std::string& path, int fieldCount, std::string_view 
     if (options.withStatus) batch.out += std::to_string(r.status) + "\t";
     batch.out += r.out;
     if (options.zeroEnds) {
+      if (r.out.back() == '\n') batch.out.pop_back();  // the zero byte replaces the newline
       batch.out += '\0';
     } else if (r.out.back() != '\n') {
       batch.out += '\n';

@@ -20,6 +20,7 @@ TEST(Varncheck, StatusesAndTheBuildsOwnTables) {
     int status;
     std::string out;  // the start of standard output
     bool err;         // something on standard error
+    Output output = Output::kPipe;
   } kRuns[] = {
       {{}, 0, std::string(HOME_TABLE) + ":1: warning: field 1 holds a space", false},
       {{HOME_TABLE}, 0, std::string(HOME_TABLE) + ":1: warning: field 1 holds a space", false},
@@ -30,14 +31,30 @@ TEST(Varncheck, StatusesAndTheBuildsOwnTables) {
       {{"--bogus"}, 2, "", true},
       {{"--version"}, 0, "varncheck ", false},
       {{"--help"}, 0, "usage: varncheck", false},
+      {{"--", HOME_TABLE},
+       0,
+       std::string(HOME_TABLE) + ":1: warning: field 1 holds a space",
+       false},
+      // A report that cannot be written: status 2, and the reason.
+      {{}, 2, "", true, Output::kFull},
+      {{HOME_TABLE}, 2, "", true, Output::kFull},
+      {{"--parse", HOME_TABLE}, 2, "", true, Output::kFull},
+      {{"--version"}, 2, "", true, Output::kFull},
+      {{"--help"}, 2, "", true, Output::kFull},
   };
   for (const auto& r : kRuns) {
-    const Outcome o = run(VARNCHECK, r.args);
-    const std::string what = r.args.empty() ? "(no arguments)" : r.args[0];
+    const Outcome o = run(VARNCHECK, r.args, r.output);
+    const std::string what = (r.args.empty() ? "(no arguments)" : r.args[0]) +
+                             (r.output == Output::kFull ? " >/dev/full" : "");
     EXPECT_EQ(o.status, r.status) << what;
     EXPECT_EQ(o.out.substr(0, r.out.size()), r.out) << what << ": " << o.out;
     EXPECT_EQ(!o.err.empty(), r.err) << what << ": " << o.err;
+    if (r.output == Output::kFull) {
+      EXPECT_EQ(o.err, "varncheck: standard output: No space left on device\n") << what;
+    }
   }
+  EXPECT_EQ(run(VARNCHECK, {"--bogus"}).err,
+            "varncheck: unknown option '--bogus'\nTry 'varncheck --help'.\n");
   const Outcome all = run(VARNCHECK, {});
   EXPECT_NE(all.out.find(std::string(CUSTOM_TABLE) + ": absent"), std::string::npos) << all.out;
   EXPECT_NE(all.out.find(std::string(PARSE_TABLE) + ":2: warning: key"), std::string::npos)

@@ -31,8 +31,19 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
     std::string out;
     std::string err;
     int status;
+    Output output = Output::kPipe;
   };
   const std::string noTable = CUSTOM_TABLE;
+  const std::string full = "varnquery: standard output: No space left on device\n";
+  // Sixteen distinct keys, none in the table, fill as many slots as a set of them would have,
+  // were it sized to the keys and not twice that: then a key field that passes the set's filter
+  // (here "ab cd") but matches no key is searched for forever.
+  std::vector<std::string> sixteen = {"2"};
+  std::string sixteenOut;
+  for (int i = 0; i < 16; ++i) {
+    sixteen.push_back("host" + std::to_string(i));
+    sixteenOut += "Not Found\n";
+  }
   const Case kCases[] = {
       {{"2", "web01"}, "", "Front End\n", "", 0},
       {{"2", "web01", "nosuch", "web01"}, "", "Front End\nNot Found\nFront End\n", "", 1},
@@ -42,11 +53,13 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
       {{"1"}, "\n web01\nweb01 \n", "Not Found\nNot Found\nNot Found\n", "", 1},
       {{"L", "last", "ab cd"}, "", "x\ty\tlast\ngw 1\tNorth Hub\tab cd\ta=b\tx y\n", "", 0},
       {{"-z", "L", "last"}, "", "x\ty\tlast\0"s, "", 0},
+      {{"-z", "2", "web01"}, "", "Front End\0"s, "", 0},
+      {{"-z", "L", "ab cd"}, "", "gw 1\tNorth Hub\tab cd\ta=b\tx y\0"s, "", 0},
       {{"-z", "--status", "4"},
        "web01\0ab=cd\0ab cd"s,
-       "1\t10.0.0.5\n\0"
-       "10\tNot Found\n\0"
-       "1\ta=b\n\0"s,
+       "1\t10.0.0.5\0"
+       "10\tNot Found\0"
+       "1\ta=b\0"s,
        "",
        1},
       {{"--", "3", "-x", "--help"}, "", "Not Found\nNot Found\n", "", 1},
@@ -85,7 +98,22 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
        "varnquery: no selector: give L or a var number 1 to 4\n"
        "Try 'varnquery --help'.\n",
        2},
-      {{"--bogus", "2"}, "", "", "varnquery: unknown option --bogus\nTry 'varnquery --help'.\n", 2},
+      {{"--bogus", "2"},
+       "",
+       "",
+       "varnquery: unknown option '--bogus'\nTry 'varnquery --help'.\n",
+       2},
+      {{"-", "web01"},
+       "",
+       "",
+       "varnquery: illegal var number '-': the selector is L or 1 to 4\n",
+       4},
+      {{"--table=", "2", "x"},
+       "",
+       "",
+       "varnquery: --table needs a table\nTry 'varnquery --help'.\n",
+       2},
+      {sixteen, "", sixteenOut, "", 1},
       {{"--parse", "2", "x"},
        "",
        "",
@@ -93,6 +121,10 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
        "Try 'varnquery --help'.\n",
        2},
       {{"--version"}, "", "varnquery 1.0.0\n", "", 0},
+      {{"2", "web01"}, "", "", full, 2, Output::kFull},
+      {{"2"}, "web01\n", "", full, 2, Output::kFull},
+      {{"--help"}, "", "", full, 2, Output::kFull},
+      {{"--version"}, "", "", full, 2, Output::kFull},
   };
   std::filesystem::remove_all(CUSTOM_TABLE);
   placeTable(HOME_TABLE, kHomeTable);
@@ -100,7 +132,7 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
   for (const Case& c : kCases) {
     std::string argv = "varnquery";
     for (const std::string& a : c.args) argv += " '" + a + "'";
-    const Outcome r = run(VARNQUERY, c.args, Output::kPipe, true, c.input);
+    const Outcome r = run(VARNQUERY, c.args, c.output, true, c.input);
     EXPECT_EQ(r.out, c.out) << argv;
     EXPECT_EQ(r.err, c.err) << argv;
     EXPECT_EQ(r.status, c.status) << argv;
@@ -115,6 +147,11 @@ TEST(Varnquery, AnswersEachKeyAsItsLookup) {
   EXPECT_EQ(directory.out, "Not Found\n");
   EXPECT_EQ(directory.err, "varnquery: "s + HOME_TABLE + ": Is a directory\n");
   EXPECT_EQ(directory.status, 2);
+  // Keys that cannot be read: standard input a directory.
+  const Outcome keys = run("/bin/sh", {"-c", "exec "s + VARNQUERY + " 2 </"});
+  EXPECT_EQ(keys.out, "");
+  EXPECT_EQ(keys.err, "varnquery: standard input: Is a directory\n");
+  EXPECT_EQ(keys.status, 2);
   std::filesystem::remove_all(HOME_TABLE);
   std::filesystem::remove_all(PARSE_TABLE);
 }

@@ -98,3 +98,12 @@ int checkBuiltInTables(const BuiltInTable* tables, int count, bool allWarnings, 
   }
   return status;
 }
+
+int finishOutput(int status, FILE* out, FILE* err) {
+  // A failed write leaves the stream's error set; flushing again reports the reason.
+  const bool flushFailed = std::fflush(out) != 0;
+  const int reason = flushFailed ? errno : EIO;
+  if (!flushFailed && !std::ferror(out)) return status;
+  std::fprintf(err, "varncheck: standard output: %s\n", std::strerror(reason));
+  return kCheckUnreadable;
+}

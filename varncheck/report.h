@@ -8,7 +8,8 @@
 
 inline constexpr int kCheckClean = 0;       // no file has an error; warnings are allowed
 inline constexpr int kCheckErrors = 1;      // some file has an error
-inline constexpr int kCheckUnreadable = 2;  // a file could not be read, or the usage is wrong
+inline constexpr int kCheckUnreadable = 2;  // a file could not be read or the report written,
+                                            // or the usage is wrong
 
 struct ReportOptions {
   Shape shape = Shape::kFiveField;
@@ -30,5 +31,9 @@ struct BuiltInTable {
 // Checks each of tables that exists and says which are absent; returns the worst status.
 int checkBuiltInTables(const BuiltInTable* tables, int count, bool allWarnings, FILE* out,
                        FILE* err);
+
+// Flushes out and, when something written to it failed, says why on err; returns status, or
+// kCheckUnreadable after such a failure.
+int finishOutput(int status, FILE* out, FILE* err);
 
 #endif  // VARNCHECK_REPORT_H_

@@ -182,6 +182,81 @@ class Owned {
   T* memory_;
 };
 
+// The table as it is read: the reader, its block's bits, and the answers found so far.
+struct Scan {
+  const LookupProfile& profile;
+  Selector selector;
+  TableReader& table;
+  BlockBits& bits;
+  char* answers;  // room for one answer of each distinct key
+};
+
+// Collects each of keys that may match into set, once, and puts the index of its entry in set (or
+// kNeverFound) at its place in order.
+void collectKeys(const LookupProfile& profile, const char* const* keys, size_t keyCount,
+                 WantedSet& set, uint32_t* order) {
+  for (size_t i = 0; i < keyCount; ++i) {
+    const Key key = makeKey(profile.keyPrefix, keys[i]);
+    order[i] = mayMatch(key) ? set.add(key, keys[i]) : kNeverFound;
+  }
+}
+
+// Reads the table until every key of set has its first entry, storing each answer in the scan's
+// answers and marking its key found; a record is parsed only when its key field is a key still
+// waiting.
+void scanTable(const Scan& scan, WantedSet& set) {
+  HostRecord record{};
+  size_t waiting = set.size();
+  size_t answersUsed = 0;
+  PrefixField third;
+  std::string_view bytes;
+  while (waiting > 0 && nextRecordShowingThird(scan.table, scan.bits, bytes, third)) {
+    const FieldSpan field = keyFieldSpan(bytes, third);
+    if (field.length < 0) continue;
+    Wanted* w = set.waiting(bytes.data() + field.start, field.length);
+    if (w == nullptr) continue;
+    loadRecord(bytes, record);
+    const Key key = makeKey(scan.profile.keyPrefix, w->argument);
+    if (!isEntryFor(key, record, parseRecord(record, scan.profile.fieldCount))) continue;
+    char line[kSlotSize + 1];
+    const std::string_view answer = answerText(record, scan.selector, line);
+    std::memcpy(scan.answers + answersUsed, answer.data(), answer.size());
+    w->answerAt = static_cast<uint32_t>(answersUsed);
+    w->answerLength = static_cast<unsigned char>(answer.size());
+    w->found = true;
+    answersUsed += answer.size();
+    --waiting;
+  }
+}
+
+// Gathers into output the answer of each of keyCount keys, in order, framed as options say;
+// returns whether every key was found.
+bool writeAnswers(const QueryOptions& options, const uint32_t* order, size_t keyCount,
+                  WantedSet& set, const char* answers, Output& output) {
+  bool allFound = true;
+  for (size_t i = 0; i < keyCount; ++i) {
+    const Wanted* w = order[i] == kNeverFound ? nullptr : &set[order[i]];
+    const bool found = w != nullptr && w->found;
+    allFound = allFound && found;
+    if (options.withStatus) output.add(found ? "1\t" : "10\t");
+    std::string_view answer =
+        found ? std::string_view(answers + w->answerAt, w->answerLength) : kNotFoundText;
+    // A record cut at 99 bytes, or the last line of a file without one, lacks the newline.
+    const bool newline = answer.back() == '\n';
+    if (options.zeroEnds && newline) answer.remove_suffix(1);
+    output.add(answer);
+    if (options.zeroEnds) {
+      output.add('\0');
+    } else if (!newline) {
+      output.add('\n');
+    }
+  }
+  static_assert(kAnswerMax <= kOutputSize);
+  return allFound;
+}
+
+}  // namespace
+
 void sayProblem(int err, const char* name, int error) {
   const char* reason = std::strerror(error);
   const std::string_view parts[] = {"varnquery: ", name, ": ", reason, "\n"};
@@ -195,8 +270,6 @@ void sayProblem(int err, const char* name, int error) {
   writeAll(err, {line, used});
 }
 
-}  // namespace
-
 int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
              size_t keyCount, int out, int err, Confinement confinement) {
   WantedSet set;
@@ -206,10 +279,7 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  for (size_t i = 0; i < keyCount; ++i) {
-    const Key key = makeKey(profile.keyPrefix, keys[i]);
-    order.get()[i] = mayMatch(key) ? set.add(key, keys[i]) : kNeverFound;
-  }
+  collectKeys(profile, keys, keyCount, set, order.get());
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
   const Owned<char> answers(set.size() * answerRoom + 1);
   const Owned<TableReader> table;
@@ -226,51 +296,10 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     return kQueryNoTable;
   }
   const bool confined = enterConfinement(confinement);
-
-  // One pass: a record is parsed only when its key field is a key still waiting, and the first
-  // entry of each key answers it.
-  HostRecord record{};
-  size_t waiting = set.size();
-  size_t answersUsed = 0;
-  PrefixField third;
-  std::string_view bytes;
-  while (waiting > 0 && nextRecordShowingThird(*table, *bits, bytes, third)) {
-    const FieldSpan field = keyFieldSpan(bytes, third);
-    if (field.length < 0) continue;
-    Wanted* w = set.waiting(bytes.data() + field.start, field.length);
-    if (w == nullptr) continue;
-    loadRecord(bytes, record);
-    const Key key = makeKey(profile.keyPrefix, w->argument);
-    if (!isEntryFor(key, record, parseRecord(record, profile.fieldCount))) continue;
-    char line[kSlotSize + 1];
-    const std::string_view answer = answerText(record, options.selector, line);
-    std::memcpy(answers.get() + answersUsed, answer.data(), answer.size());
-    w->answerAt = static_cast<uint32_t>(answersUsed);
-    w->answerLength = static_cast<unsigned char>(answer.size());
-    w->found = true;
-    answersUsed += answer.size();
-    --waiting;
-  }
+  scanTable({profile, options.selector, *table, *bits, answers.get()}, set);
   const bool readFailed = table->failed;
   const int readError = errno;
-
-  bool allFound = true;
-  for (size_t i = 0; i < keyCount; ++i) {
-    const uint32_t index = order.get()[i];
-    const Wanted* w = index == kNeverFound ? nullptr : &set[index];
-    const bool found = w != nullptr && w->found;
-    allFound = allFound && found;
-    if (options.withStatus) output.add(found ? "1\t" : "10\t");
-    const std::string_view answer =
-        found ? std::string_view(answers.get() + w->answerAt, w->answerLength) : kNotFoundText;
-    output.add(answer);
-    if (options.zeroEnds) {
-      output.add('\0');
-    } else if (answer.back() != '\n') {
-      output.add('\n');  // a record cut at 99 bytes, or the last line of a file without one
-    }
-  }
-  static_assert(kAnswerMax <= kOutputSize);
+  const bool allFound = writeAnswers(options, order.get(), keyCount, set, answers.get(), output);
   int status = allFound ? kQueryAllFound : kQuerySomeNotFound;
   if (!output.flush()) {
     sayProblem(err, "standard output", output.error());
