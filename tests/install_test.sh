@@ -87,7 +87,8 @@ cmake "-DMANIFESTS=$build/install_manifest_home.txt;$build/install_manifest_cust
   -P "$source/cmake/uninstall.cmake" >/dev/null
 check "uninstall removes every file installed" test -z "$(find "$prefix" -type f)"
 check "uninstall removes the folders only this project's files were in" \
-  test -z "$(find "$prefix" -path "*/fennoKit" -o -path "*/bash-completion")"
+  test -z "$(find "$prefix" -path "*/fennoKit" -o -path "*/share/bash-completion" -o -path "*/share/zsh" \
+    -o -path "*/share/fish")"
 
 # Everything below makes and reads Debian packages.
 if ! have dpkg dpkg-deb dpkg || ! have diffutils cmp; then
