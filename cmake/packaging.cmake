@@ -10,6 +10,7 @@ set(MAN_WHATIS "look up an entry of the five-field host table")
 set(SYNOPSIS_NAME "")
 set(RUN_NOTE "")
 set(OTHER_PAGE varnparse-fennokit)
+set(EXAMPLE_COMMAND varnparse)
 set(TABLE "${VARNPARSE_HOME_TABLE}")
 set(MAN_TITLE VARNPARSE)
 set(OTHER_BUILD ".It Pa ${VARNPARSE_CUSTOM_TABLE}\nthe table of the custom build, installed as\n.Pa ${CUSTOM_DIR}/varnparse\nunder the same prefix\n")
@@ -19,6 +20,8 @@ set(MAN_WHATIS "look up an entry of the fennoKit host table (custom build of var
 set(SYNOPSIS_NAME "prefix/${CUSTOM_DIR}/varnparse")
 set(RUN_NOTE ".Pp\nThis is the custom build.\nIt is installed off the command search path, as\n.Pa ${CUSTOM_DIR}/varnparse\nunder the installation prefix\n.Pq Pa /usr/${CUSTOM_DIR}/varnparse No from its Debian package ,\nand is run by that path; a plain\n.Ic varnparse\nruns the home build.\n")
 set(OTHER_PAGE varnparse)
+# The custom build runs by its path; a plain "varnparse" runs the home build.
+set(EXAMPLE_COMMAND /usr/${CUSTOM_DIR}/varnparse)
 set(TABLE "${VARNPARSE_CUSTOM_TABLE}")
 set(MAN_TITLE VARNPARSE-FENNOKIT)
 set(OTHER_BUILD ".It Pa ${VARNPARSE_HOME_TABLE}\nthe table of the home build, installed as\n.Pa ${CMAKE_INSTALL_BINDIR}/varnparse\nunder the same prefix\n")
@@ -63,6 +66,17 @@ add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -DCMAKE_BINARY_DIR=${CMAKE_
 # What Debian asks of a package beside its programs (the copyright, a changelog, and the
 # overrides that say why the programs are static) goes into the packages alone, put in by the
 # script that finishes each package (packaging/control.cmake.in), never by a plain install.
+
+# The packages' date is read again when they are made; reading it now stops a build that could
+# not be packaged before it starts. The changelog's newest entry must be this version's.
+include(packaging/source_date.cmake)
+lookup_source_date(${PROJECT_SOURCE_DIR}/packaging/changelog source_date)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/changelog)
+file(STRINGS packaging/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^varnparse \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: its newest entry is '${changelog_head}', not one for "
+                      "varnparse ${PROJECT_VERSION}: add an entry for this version")
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_VERBATIM_VARIABLES ON)

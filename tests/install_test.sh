@@ -20,16 +20,24 @@ check() {  # check DESCRIPTION COMMAND...
   fi
 }
 
+quiet() {  # quiet COMMAND...: runs COMMAND without its standard output
+  "$@" >/dev/null
+}
+
 # A tool that testing needs: under CI (CI=true) its absence fails the test, elsewhere it skips what
-# needs it, saying so.
-have() {  # have TOOL
-  command -v "$1" >/dev/null && return 0
-  if [ "${CI:-}" = true ]; then
-    check "$1 is installed, as CI must have it" false
-  else
-    echo "$1 missing: what needs it is skipped"
-  fi
-  return 1
+# needs it, saying so and naming the package to install.
+have() {  # have PACKAGE TOOL...
+  local package=$1 tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null && continue
+    if [ "${CI:-}" = true ]; then
+      check "$tool is installed, as CI must have it" false
+    else
+      echo "SKIP: $tool missing (install $package): what needs it is skipped"
+    fi
+    return 1
+  done
 }
 
 prefix=$scratch/prefix
@@ -55,7 +63,7 @@ check "varnparse --version is too few arguments" \
 check "varncheck --version" test "$("$prefix/bin/varncheck" --version)" = "varncheck $version"
 check "varnquery --version" test "$("$prefix/bin/varnquery" --version)" = "varnquery $version"
 
-have mandoc && have man && have lexgrog &&
+have mandoc mandoc && have man-db man lexgrog &&
 for page in "$prefix"/share/man/man*/*.gz; do
   check "mandoc lint $page" test -z "$(mandoc -T lint -W warning "$page" 2>&1)"
   check "man -l $page" bash -c 'MANPAGER=cat MANWIDTH=80 man -l "$1" 2>&1 | grep -q "SEE ALSO"' _ "$page"
@@ -68,8 +76,9 @@ check "FILES names the home table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/v
 check "FILES names the custom table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/varnparse-fennokit.1.gz" "$custom"
 check "varnquery names every table" bash -c 'zcat "$1" | grep -q "$2" && zcat "$1" | grep -q "$3"' _ "$man1/varnquery.1.gz" "$home" "$hosts"
 check "FILES names the parse table" bash -c 'zcat "$1" | grep -q "$2"' _ "$man1/parse.1.gz" "$hosts"
-check "the two varnparse pages have their own whatis lines" \
-  test "$(lexgrog "$man1/varnparse.1.gz" | cut -d: -f2-)" != "$(lexgrog "$man1/varnparse-fennokit.1.gz" | cut -d: -f2-)"
+have man-db lexgrog &&
+  check "the two varnparse pages have their own whatis lines" \
+    test "$(lexgrog "$man1/varnparse.1.gz" | cut -d: -f2-)" != "$(lexgrog "$man1/varnparse-fennokit.1.gz" | cut -d: -f2-)"
 check "the custom page says how to run the custom build" \
   bash -c 'zcat "$1" | grep -q "libexec/fennoKit/varnparse"' _ "$man1/varnparse-fennokit.1.gz"
 
@@ -77,6 +86,16 @@ check "the custom page says how to run the custom build" \
 cmake "-DMANIFESTS=$build/install_manifest_home.txt;$build/install_manifest_custom.txt" \
   -P "$source/cmake/uninstall.cmake" >/dev/null
 check "uninstall removes every file installed" test -z "$(find "$prefix" -type f)"
+check "uninstall removes the folders only this project's files were in" \
+  test -z "$(find "$prefix" -path "*/fennoKit" -o -path "*/share/bash-completion" -o -path "*/share/zsh" \
+    -o -path "*/share/fish")"
+
+# Everything below makes and reads Debian packages.
+if ! have dpkg dpkg-deb dpkg || ! have diffutils cmp; then
+  echo "install: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+fi
 
 (cd "$build" && cpack -G DEB -B "$scratch/packages" >/dev/null)
 debs=("$scratch"/packages/*.deb)
@@ -88,7 +107,7 @@ for package in varnparse varnparse-fennokit; do
 done
 check "distinct summaries" test "$(dpkg-deb -f "${debs[0]}" Description | head -1)" != \
   "$(dpkg-deb -f "${debs[1]}" Description | head -1)"
-if have lintian; then
+if have lintian lintian; then
   lint=$(lintian "${debs[@]}" 2>&1 | grep -E '^[EW]: ' || true)
   check "lintian: no error or warning${lint:+:
 $lint}" test -z "$lint"
@@ -109,19 +128,22 @@ for deb in "${debs[@]}"; do
     cmp "$deb" "$scratch/packages-again/$(basename "$deb")"
 done
 
-root=$scratch/root
-mkdir -p "$root"/var/lib/dpkg/{info,updates}
-touch "$root"/var/lib/dpkg/{status,available}
-check "packages install side by side" \
-  dpkg --root="$root" --force-script-chrootless --log=/dev/null -i "${debs[@]}" >/dev/null
-check "home build installed" test -x "$root/usr/bin/varnparse"
-check "parse installed" test -x "$root/usr/bin/parse"
-check "custom build installed" test -x "$root/usr/libexec/fennoKit/varnparse"
-check "varncheck installed" test -x "$root/usr/bin/varncheck"
-check "varnquery installed" test -x "$root/usr/bin/varnquery"
+# dpkg installs into a scratch root only for root, which alone may also chroot into it.
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: not root: installing the packages with dpkg --root and the lookups there skipped"
+else
+  root=$scratch/root
+  mkdir -p "$root"/var/lib/dpkg/{info,updates}
+  touch "$root"/var/lib/dpkg/{status,available}
+  check "packages install side by side" \
+    quiet dpkg --root="$root" --force-script-chrootless --log=/dev/null -i "${debs[@]}"
+  check "home build installed" test -x "$root/usr/bin/varnparse"
+  check "parse installed" test -x "$root/usr/bin/parse"
+  check "custom build installed" test -x "$root/usr/libexec/fennoKit/varnparse"
+  check "varncheck installed" test -x "$root/usr/bin/varncheck"
+  check "varnquery installed" test -x "$root/usr/bin/varnquery"
 
-# The programs are static: in the scratch root, with its own tables, they answer as installed.
-if [ "$(id -u)" -eq 0 ]; then
+  # The programs are static: in the scratch root, with its own tables, they answer as installed.
   mkdir -p "$root$(dirname "$home")" "$root$(dirname "$custom")" "$root$(dirname "$hosts")"
   printf 'web01\tFront End\tweb01\n' >"$root$home"
   printf 'c1\tCustom Side\tweb01\n' >"$root$custom"
@@ -135,8 +157,6 @@ Not Found"
   check "varncheck checks the installed tables" test "$(chroot "$root" /usr/bin/varncheck)" = "$home: 1 line, 1 entry, 0 errors, 0 warnings
 $custom: absent (the table of the custom build of varnparse)
 $hosts: 1 line, 1 entry, 0 errors, 0 warnings"
-else
-  echo "not root: lookups in the scratch root skipped"
 fi
 
 echo "install: $passed passed, $failed failed"
