@@ -107,6 +107,7 @@ row() {
 rows=$(cat <<'ROWS'
 # shell typed (_ a space) expected on the screen (!absent, =the line left of the cursor)
 bash varnquery_--table=<Tab><Tab>                home custom parse extra-table !web01
+bash varnquery_--table_<Tab><Tab>              home custom parse extra-table !web01
 bash varnquery_--table=parse_2_<Tab><Tab>        42 pkey7 !web01
 bash varnquery_--table_parse_2_<Tab><Tab>        42 pkey7 !web01
 bash varnquery_--table=custom_L_<Tab>            =varnquery_--table=custom_L_custom-key_
@@ -123,6 +124,7 @@ bash ./libexec/fennoKit/varnparse_<Tab>          =./libexec/fennoKit/varnparse_c
 bash varncheck_--<Tab><Tab>                      --parse --all --help
 bash varncheck_ext<Tab>                          =varncheck_extra-table_
 zsh varnquery_--table=<Tab>                      home custom parse extra-table !web01
+zsh varnquery_--table_<Tab>                    home custom parse extra-table !web01
 zsh varnquery_--table=parse_2_<Tab>              42 pkey7 !web01
 zsh varnquery_--table_parse_2_<Tab>              42 pkey7 !web01
 zsh varnquery_--table=extra-table_1_<Tab>       =varnquery_--table=extra-table_1_extra-key_
@@ -137,6 +139,7 @@ zsh ./libexec/fennoKit/varnparse_<Tab>           =./libexec/fennoKit/varnparse_c
 zsh varncheck_--<Tab>                            --parse --all --help
 zsh varncheck_ext<Tab>                           =varncheck_extra-table_
 fish varnquery_--table=<Tab>                     --table=home --table=custom --table=parse --table=extra-table
+fish varnquery_--table_<Tab>                   home custom parse extra-table !web01
 fish varnquery_--table=parse_2_<Tab>             42 pkey7 !web01
 fish varnquery_--table_parse_2_<Tab>             42 pkey7 !web01
 fish varnquery_--table=custom_L_<Tab>            =varnquery_--table=custom_L_custom-key_
