@@ -40,10 +40,9 @@ foreach(page IN LISTS pages)
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${compressed})
 
-foreach(name PARSE_TABLE VARNPARSE_HOME_TABLE VARNPARSE_CUSTOM_TABLE)
-  string(REPLACE "'" "'\\''" SH_${name} "${${name}}")
-endforeach()
-configure_file(completion/lookup.bash.in completion/varnparse @ONLY)
+include(completion/completion.cmake)
+varn_completion(${CMAKE_BINARY_DIR}/completion ${VARNPARSE_HOME_TABLE} ${VARNPARSE_CUSTOM_TABLE}
+                ${PARSE_TABLE})
 
 install(TARGETS varnparse parse varncheck varnquery RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
 foreach(page varnparse.1 parse.1 varncheck.1 varnquery.1 varn_hosts.5)
@@ -54,7 +53,11 @@ endforeach()
 foreach(name varnparse parse varncheck varnquery)
   install(FILES ${CMAKE_BINARY_DIR}/completion/varnparse RENAME ${name}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT home)
+  install(FILES ${CMAKE_BINARY_DIR}/completion/varnparse.fish RENAME ${name}.fish
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d COMPONENT home)
 endforeach()
+install(FILES ${CMAKE_BINARY_DIR}/completion/_varnparse
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions COMPONENT home)
 install(TARGETS varnparse_custom RUNTIME DESTINATION ${CUSTOM_DIR} COMPONENT custom)
 install(FILES ${CMAKE_BINARY_DIR}/man/varnparse-fennokit.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT custom)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Drives the bash completion of varnparse and parse against fixture tables.
+# Calls the bash completion functions against fixture tables, with COMP_WORDS filled by hand
+# (completion_shells_test.sh types into real shells).
 #   completion_test.sh COMPLETION_FILE HOME_TABLE CUSTOM_TABLE PARSE_TABLE
 set -u
 completion=$1 home=$2 custom=$3 hosts=$4
@@ -71,6 +72,8 @@ expect 'custom-key' varnquery --table=custom L ''
 expect '42' varnquery --table parse 1 4
 expect '42' varnquery "--table=$hosts" --parse 1 4
 expect 'custom' varnquery --table cu
+expect 'custom' varnquery --table=cu
+expect '--table=' varnquery --ta
 expect 'L' varnquery -- L
 rm -f "$home"
 expect '' varnparse ''
@@ -94,6 +97,8 @@ awk 'BEGIN { for (i = 0; i < 100000; i++) printf "n%d\tRack %d\thost%07d\t10.0.0
 for word in host00123 ''; do
   COMP_WORDS=(varnparse "$word")
   COMP_CWORD=1
+  COMP_LINE="varnparse $word"
+  COMP_POINT=${#COMP_LINE}
   start=$(date +%s%N)
   _lookup_complete varnparse
   echo "completion of '$word' on 100,000 lines: ${#COMPREPLY[@]} keys in $((($(date +%s%N) - start) / 1000000)) ms"

@@ -48,12 +48,14 @@ for file in bin/varnparse bin/parse bin/varncheck bin/varnquery libexec/fennoKit
   share/man/man1/varnquery.1.gz share/bash-completion/completions/varnquery \
   share/man/man1/varnparse-fennokit.1.gz share/man/man5/varn_hosts.5.gz \
   share/bash-completion/completions/varnparse share/bash-completion/completions/parse \
-  share/bash-completion/completions/varncheck; do
+  share/bash-completion/completions/varncheck share/zsh/vendor-completions/_varnparse \
+  share/fish/vendor_completions.d/varnparse.fish share/fish/vendor_completions.d/parse.fish \
+  share/fish/vendor_completions.d/varnquery.fish share/fish/vendor_completions.d/varncheck.fish; do
   check "installed $file" test -f "$prefix/$file"
 done
 # Debian's own files are for the packages alone.
 check "a plain install has programs, pages and completion only" \
-  test -z "$(cd "$prefix" && find . -type f | grep -v -E '^./(bin|libexec/fennoKit|share/man/man[15]|share/bash-completion/completions)/')"
+  test -z "$(cd "$prefix" && find . -type f | grep -v -E '^./(bin|libexec/fennoKit|share/man/man[15]|share/(bash-completion/completions|zsh/vendor-completions|fish/vendor_completions.d))/')"
 check "installed varnparse runs" test "$("$prefix/bin/varnparse"; echo " $?")" = "Not enough parameters
  0"
 # The lookups take no options: one argument is too few, whatever it is.
