@@ -5,8 +5,8 @@
 # Debian has no libstdc++ built for musl. The engine uses only header-only parts of the C++
 # library, so a musl object is compiled by the usual C++ compiler with its C++ headers ahead of
 # musl's C headers, and the program is linked by musl's own driver. Only the program targets and
-# their copy of the engine (engine_musl, made in engine/) are built so; the tests link glibc's libstdc++ and the
-# plain engine library.
+# their copy of the engine (engine_musl, made in engine/) are built so; the tests link glibc's
+# libstdc++ and the plain engine library.
 
 # A cross build needs the target's own musl driver: the host's builds for the host.
 if(CMAKE_CROSSCOMPILING)
@@ -20,12 +20,14 @@ if(MUSL_GCC)
   set(libc_reason "${musl_driver} found at ${MUSL_GCC}")
 elseif(CMAKE_CROSSCOMPILING)
   set(default_libc glibc)
-  set(libc_reason "cross build for ${CMAKE_SYSTEM_PROCESSOR}, and no musl driver for it (${musl_driver})")
+  set(libc_reason
+      "cross build for ${CMAKE_SYSTEM_PROCESSOR}, and no musl driver for it (${musl_driver})")
 else()
   set(default_libc glibc)
   set(libc_reason "musl-gcc not found (package musl-tools)")
 endif()
-set(LOOKUP_LIBC ${default_libc} CACHE STRING "C library the programs link statically: musl or glibc")
+set(LOOKUP_LIBC ${default_libc} CACHE STRING
+    "C library the programs link statically: musl or glibc")
 set_property(CACHE LOOKUP_LIBC PROPERTY STRINGS musl glibc)
 if(NOT LOOKUP_LIBC MATCHES "^(musl|glibc)$")
   message(FATAL_ERROR "LOOKUP_LIBC is '${LOOKUP_LIBC}'; it takes musl or glibc")

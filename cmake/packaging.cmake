@@ -1,6 +1,6 @@
-# Installing and packaging. The home build, parse, varnquery and varncheck go to bin/; the custom build, which
-# must never replace the home build, goes to libexec/fennoKit/. Each is an install component and a
-# Debian package.
+# Installing and packaging. The home build, parse, varnquery and varncheck go to bin/; the custom
+# build, which must never replace the home build, goes to libexec/fennoKit/. Each is an install
+# component and a Debian package.
 include(GNUInstallDirs)
 set(CUSTOM_DIR ${CMAKE_INSTALL_LIBEXECDIR}/fennoKit)
 
@@ -13,18 +13,26 @@ set(OTHER_PAGE varnparse-fennokit)
 set(EXAMPLE_COMMAND varnparse)
 set(TABLE "${VARNPARSE_HOME_TABLE}")
 set(MAN_TITLE VARNPARSE)
-set(OTHER_BUILD ".It Pa ${VARNPARSE_CUSTOM_TABLE}\nthe table of the custom build, installed as\n.Pa ${CUSTOM_DIR}/varnparse\nunder the same prefix\n")
+string(CONCAT OTHER_BUILD ".It Pa ${VARNPARSE_CUSTOM_TABLE}\n"
+       "the table of the custom build, installed as\n"
+       ".Pa ${CUSTOM_DIR}/varnparse\nunder the same prefix\n")
 configure_file(man/varnparse.1.in man/varnparse.1 @ONLY)
 set(MAN_NAME varnparse-fennokit)
 set(MAN_WHATIS "look up an entry of the fennoKit host table (custom build of varnparse)")
 set(SYNOPSIS_NAME "prefix/${CUSTOM_DIR}/varnparse")
-set(RUN_NOTE ".Pp\nThis is the custom build.\nIt is installed off the command search path, as\n.Pa ${CUSTOM_DIR}/varnparse\nunder the installation prefix\n.Pq Pa /usr/${CUSTOM_DIR}/varnparse No from its Debian package ,\nand is run by that path; a plain\n.Ic varnparse\nruns the home build.\n")
+string(CONCAT RUN_NOTE ".Pp\nThis is the custom build.\n"
+       "It is installed off the command search path, as\n"
+       ".Pa ${CUSTOM_DIR}/varnparse\nunder the installation prefix\n"
+       ".Pq Pa /usr/${CUSTOM_DIR}/varnparse No from its Debian package ,\n"
+       "and is run by that path; a plain\n.Ic varnparse\nruns the home build.\n")
 set(OTHER_PAGE varnparse)
 # The custom build runs by its path; a plain "varnparse" runs the home build.
 set(EXAMPLE_COMMAND /usr/${CUSTOM_DIR}/varnparse)
 set(TABLE "${VARNPARSE_CUSTOM_TABLE}")
 set(MAN_TITLE VARNPARSE-FENNOKIT)
-set(OTHER_BUILD ".It Pa ${VARNPARSE_HOME_TABLE}\nthe table of the home build, installed as\n.Pa ${CMAKE_INSTALL_BINDIR}/varnparse\nunder the same prefix\n")
+string(CONCAT OTHER_BUILD ".It Pa ${VARNPARSE_HOME_TABLE}\n"
+       "the table of the home build, installed as\n"
+       ".Pa ${CMAKE_INSTALL_BINDIR}/varnparse\nunder the same prefix\n")
 configure_file(man/varnparse.1.in man/varnparse-fennokit.1 @ONLY)
 configure_file(man/parse.1.in man/parse.1 @ONLY)
 configure_file(man/varncheck.1.in man/varncheck.1 @ONLY)
@@ -44,7 +52,8 @@ include(completion/completion.cmake)
 varn_completion(${CMAKE_BINARY_DIR}/completion ${VARNPARSE_HOME_TABLE} ${VARNPARSE_CUSTOM_TABLE}
                 ${PARSE_TABLE})
 
-install(TARGETS varnparse parse varncheck varnquery RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
+install(TARGETS varnparse parse varncheck varnquery
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT home)
 foreach(page varnparse.1 parse.1 varncheck.1 varnquery.1 varn_hosts.5)
   string(REGEX REPLACE ".*\\." "" section ${page})
   install(FILES ${CMAKE_BINARY_DIR}/man/${page}.gz

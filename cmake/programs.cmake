@@ -55,7 +55,8 @@ function(add_lookup_program target name source table_path output_dir)
   add_executable(${target} ${PROJECT_SOURCE_DIR}/${source})
   target_include_directories(${target} PRIVATE ${generated})
   link_like_lookups(${target})
-  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name} RUNTIME_OUTPUT_DIRECTORY ${output_dir})
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name}
+                                             RUNTIME_OUTPUT_DIRECTORY ${output_dir})
 endfunction()
 
 # add_varnquery(target home_table custom_table parse_table output_dir): the batch lookup for a

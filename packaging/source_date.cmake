@@ -20,7 +20,11 @@ function(lookup_source_date changelog out)
   list(GET trailers 0 trailer)  # empty when there is none, which the match below rejects
   set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
   string(JOIN "|" month_names ${months})
-  if(NOT trailer MATCHES "^ -- [^<]*<[^>]*>  [A-Z][a-z][a-z], ([0-9][0-9]?) (${month_names}) ([0-9][0-9][0-9][0-9]) ([0-9][0-9]):([0-9][0-9]):([0-9][0-9]) ([+-])([0-9][0-9])([0-9][0-9])$")
+  # " -- NAME <EMAIL>  Thu, 10 Dec 2026 04:25:25 +0000": day, month, year, time, zone.
+  string(CONCAT trailer_pattern "^ -- [^<]*<[^>]*>  [A-Z][a-z][a-z], "
+         "([0-9][0-9]?) (${month_names}) ([0-9][0-9][0-9][0-9]) "
+         "([0-9][0-9]):([0-9][0-9]):([0-9][0-9]) ([+-])([0-9][0-9])([0-9][0-9])$")
+  if(NOT trailer MATCHES "${trailer_pattern}")
     message(FATAL_ERROR "no date for the packages: SOURCE_DATE_EPOCH is unset and the newest "
                         "entry of ${changelog} ends in no ' -- NAME <EMAIL>  DATE' line with "
                         "a date such as 'Thu, 10 Dec 2026 04:25:25 +0000'")
@@ -50,7 +54,9 @@ function(lookup_source_date changelog out)
   math(EXPR era "${year} / 400")
   math(EXPR year_of_era "${year} - ${era} * 400")
   math(EXPR day_of_year "(153 * ${month} + 2) / 5 + ${day} - 1")
-  math(EXPR days "${era} * 146097 + ${year_of_era} * 365 + ${year_of_era} / 4 - ${year_of_era} / 100 + ${day_of_year} - 719468")
+  math(EXPR day_of_era
+       "${year_of_era} * 365 + ${year_of_era} / 4 - ${year_of_era} / 100 + ${day_of_year}")
+  math(EXPR days "${era} * 146097 + ${day_of_era} - 719468")
   # The zone is the local time's lead on UTC.
   math(EXPR zone "${zone_hours} * 3600 + ${zone_minutes} * 60")
   if(zone_sign STREQUAL "-")
