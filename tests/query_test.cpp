@@ -60,14 +60,27 @@ std::vector<std::string> randomKeys(std::mt19937& rng, const std::vector<std::st
     }
   }
   std::shuffle(keys.begin(), keys.end(), rng);
-  keys.resize(std::uniform_int_distribution<size_t>(0, keys.size())(rng));
+  // As many keys as each way of finding entries takes: one, a few, any.
+  const size_t kCounts[] = {1, std::uniform_int_distribution<size_t>(2, kTailsMax + 1)(rng),
+                            std::uniform_int_distribution<size_t>(0, keys.size())(rng)};
+  keys.resize(std::min(keys.size(), kCounts[rng() % 3]));
   return keys;
 }
 
+// Each form of the block scans that this build and processor have, in turn by seed.
+void forceFormBySeed(unsigned seed) {
+  const ScanLevel kLevels[] = {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2,
+                               ScanLevel::kNeon};
+  for (unsigned i = 0; !forceBlockScanLevel(kLevels[(seed + i) % 4]); ++i) {
+  }
+}
+
 TEST(Query, EveryAnswerIsThatOfItsOwnLookup) {
+  const ScanLevel chosen = blockScanLevel();
   const char* const kSelectors[] = {"L", "1", "2", "3", "4"};
   for (unsigned seed = 1; seed <= 1200; ++seed) {
     std::mt19937 rng(seed);
+    forceFormBySeed(seed);
     std::string table = randomTable(rng);
     table += table.substr(0, std::uniform_int_distribution<size_t>(0, table.size())(rng));
     ScratchFile file(table);
@@ -82,21 +95,29 @@ TEST(Query, EveryAnswerIsThatOfItsOwnLookup) {
           << " table " << show(table);
     }
   }
+  forceBlockScanLevel(chosen);
 }
 
 // Tables of several blocks, and as many keys again: entries on both sides of block edges, found
 // in any order, and the pass ends where the last key's entry stands.
 TEST(Query, AgreesAcrossBlocks) {
-  for (unsigned seed = 1; seed <= 6; ++seed) {
+  const ScanLevel chosen = blockScanLevel();
+  for (unsigned seed = 1; seed <= 12; ++seed) {
     std::mt19937 rng(seed);
+    forceFormBySeed(seed);
     std::string table;
     while (table.size() < 2 * kBlockSize + 1000) table += randomTable(rng);
+    // An entry whose key field the end of the first block cuts, at each place in turn.
+    const std::string edge = "edge" + std::to_string(seed);
+    table.insert(kBlockSize - 6 - seed % 8, "\na\tb\t" + edge + "\n");
     ScratchFile file(table);
-    const std::vector<std::string> keys = randomKeys(rng, referenceRecords(file.path()));
+    std::vector<std::string> keys = randomKeys(rng, referenceRecords(file.path()));
+    keys.insert(keys.begin(), edge);
     QueryOptions options;
     options.withStatus = true;
     ASSERT_EQ(queryDisagreement(file.path(), 5, "", options, "L", keys), "") << "seed " << seed;
   }
+  forceBlockScanLevel(chosen);
 }
 
 TEST(Query, ReportsATableThatCannotBeOpenedOrRead) {
