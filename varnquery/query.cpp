@@ -18,15 +18,17 @@ constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key tha
 constexpr size_t kOutputSize = 64 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
 
-// A distinct key of the batch that an entry may have.
-struct Wanted {
+// A distinct key of the batch that an entry may have, with its text: one cache line, so that a key
+// field that passes the filter reads one line to be compared with its key.
+struct alignas(64) Wanted {
   const char* argument;  // the first key argument that makes it
-  uint32_t keyAt;        // where its key text stands in the key arena
   uint32_t answerAt;     // where its answer stands once found
   unsigned char keyLength;
   unsigned char answerLength;
   bool found;
+  char text[kSlotSize - 1];
 };
+static_assert(sizeof(Wanted) == 64);
 
 // Whether a key can equal a key field at all: a field is never empty, and after the split and
 // the restoration of spaces it holds no "=" and no separator.
@@ -86,22 +88,22 @@ class WantedSet {
     filterBits_ = bits_ + 3 < 20 ? bits_ + 3 : 20;
     slots_ = static_cast<uint64_t*>(std::calloc(size_t{1} << bits_, sizeof *slots_));
     filter_ = static_cast<uint64_t*>(std::calloc(size_t{1} << (filterBits_ - 6), 8));
-    wanted_ = static_cast<Wanted*>(std::malloc((keys + 1) * sizeof *wanted_));
-    text_ = static_cast<char*>(std::malloc(keys * (kSlotSize - 1) + 1));
-    return slots_ != nullptr && filter_ != nullptr && wanted_ != nullptr && text_ != nullptr;
+    // Each key on a line of its own: malloc aligns to less.
+    memory_ = static_cast<char*>(std::malloc((keys + 1) * sizeof(Wanted) + alignof(Wanted)));
+    const auto at = reinterpret_cast<uintptr_t>(memory_) + alignof(Wanted) - 1;
+    wanted_ = reinterpret_cast<Wanted*>(at & ~uintptr_t{alignof(Wanted) - 1});
+    return slots_ != nullptr && filter_ != nullptr && memory_ != nullptr;
   }
   ~WantedSet() {
     std::free(slots_);
     std::free(filter_);
-    std::free(wanted_);
-    std::free(text_);
+    std::free(memory_);
   }
 
   // The hash by which add files a key.
   static uint32_t hashOf(const Key& key) {
-    char padded[48] = {};  // the hash loads 48 bytes
-    std::memcpy(padded, key.text, key.length);
-    return static_cast<uint32_t>(fieldHash(padded, static_cast<int>(key.length)) >> 32);
+    char padded[48];
+    return static_cast<uint32_t>(fieldHash(pad(key, padded), static_cast<int>(key.length)) >> 32);
   }
 
   // Fetches the slot where add will look first for a key of hash: asked a few keys ahead, the
@@ -110,16 +112,13 @@ class WantedSet {
 
   // The index of the key, whose hashOf is hash, added with argument if it is new.
   uint32_t add(const Key& key, const char* argument, uint32_t hash) {
-    char padded[48] = {};  // the glance loads 8 bytes
-    std::memcpy(padded, key.text, key.length);
-    uint64_t* slot = find(padded, key.length, hash);
+    char padded[48];
+    uint64_t* slot = find(pad(key, padded), key.length, hash);
     if (*slot != 0) return static_cast<uint32_t>(*slot) - 1;
-    wanted_[count_] = {argument, static_cast<uint32_t>(textUsed_),
-                       0,        static_cast<unsigned char>(key.length),
-                       0,        false};
-    std::memcpy(text_ + textUsed_, key.text, key.length);
-    textUsed_ += key.length;
-    spaces_ = spaces_ || std::memchr(key.text, ' ', key.length) != nullptr;
+    Wanted& w = wanted_[count_];
+    w = {argument, 0, static_cast<unsigned char>(key.length), 0, false, {}};
+    std::memcpy(w.text, key.text, sizeof w.text);  // all of it: a fixed size copies in a few moves
+    for (size_t i = 0; i < key.length; ++i) spaces_ = spaces_ || key.text[i] == ' ';
     const uint64_t look = glance<false>(padded, static_cast<int>(key.length));  // it has no "="
     filter_[filterWord(look)] |= filterMask(look);
     *slot = uint64_t{hash} << 32 | ++count_;
@@ -148,6 +147,14 @@ class WantedSet {
     return uint64_t{1} << (look >> 20 & 63) | uint64_t{1} << (look >> 26 & 63);
   }
 
+  // The key's text with 48 bytes readable, as the hash and the glance load them; what stands past
+  // its length counts for neither.
+  static const char* pad(const Key& key, char (&padded)[48]) {
+    std::memcpy(padded, key.text, sizeof key.text);
+    std::memset(padded + sizeof key.text, 0, sizeof padded - sizeof key.text);
+    return padded;
+  }
+
   // A key holds no "=", so one read as the table's bytes are equals it byte for byte.
   static bool sameText(const char* key, const char* bytes, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -164,7 +171,7 @@ class WantedSet {
       if (slot == 0) return &slots_[i];
       if (slot >> 32 != hash) continue;
       const Wanted& w = wanted_[static_cast<uint32_t>(slot) - 1];
-      if (w.keyLength == length && sameText(text_ + w.keyAt, bytes, length)) return &slots_[i];
+      if (w.keyLength == length && sameText(w.text, bytes, length)) return &slots_[i];
     }
   }
 
@@ -175,8 +182,7 @@ class WantedSet {
   bool spaces_ = false;  // some key holds a space
   Wanted* wanted_ = nullptr;
   size_t count_ = 0;
-  char* text_ = nullptr;
-  size_t textUsed_ = 0;
+  char* memory_ = nullptr;  // where wanted_ was taken from
 };
 
 // Output gathered in one buffer and written when it fills.
@@ -241,18 +247,26 @@ struct Scan {
 };
 
 // Collects each of keys that may match into set, once, and puts the index of its entry in set (or
-// kNeverFound) at its place in order. The hashes come first, in order's room, so that each key's
-// slot is fetched a few keys before it is filled.
+// kNeverFound) at its place in order. Each key is made and hashed a few keys before it is filed,
+// so that the slots of several keys are fetched at once.
 void collectKeys(const LookupProfile& profile, const char* const* keys, size_t keyCount,
                  WantedSet& set, uint32_t* order) {
   constexpr size_t kAhead = 8;
-  for (size_t i = 0; i < keyCount; ++i) {
-    order[i] = WantedSet::hashOf(makeKey(profile.keyPrefix, keys[i]));
-  }
-  for (size_t i = 0; i < keyCount; ++i) {
-    if (i + kAhead < keyCount) set.prefetch(order[i + kAhead]);
-    const Key key = makeKey(profile.keyPrefix, keys[i]);
-    order[i] = mayMatch(key) ? set.add(key, keys[i], order[i]) : kNeverFound;
+  struct Ready {
+    Key key;
+    uint32_t hash;
+  } ready[kAhead];
+  for (size_t i = 0; i < keyCount + kAhead; ++i) {
+    if (i >= kAhead) {
+      const Ready& r = ready[(i - kAhead) % kAhead];
+      order[i - kAhead] = mayMatch(r.key) ? set.add(r.key, keys[i - kAhead], r.hash) : kNeverFound;
+    }
+    if (i < keyCount) {
+      Ready& r = ready[i % kAhead];
+      r.key = makeKey(profile.keyPrefix, keys[i]);
+      r.hash = WantedSet::hashOf(r.key);
+      set.prefetch(r.hash);
+    }
   }
 }
 
