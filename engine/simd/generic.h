@@ -277,7 +277,8 @@ template <class V>
 Candidates nextTailsWith(const char* text, size_t size, size_t from, const TailSet& set) {
   constexpr size_t kStep = 128;
   size_t i = from;
-  for (; i + kStep + 2 <= size; i += kStep) {
+  // A whole step reads a word at its last position: three bytes past the step.
+  for (; i + kStep + 3 <= size; i += kStep) {
     uint64_t low = 0, high = 0;
     for (size_t k = 0; k < 64; k += V::kWidth) {
       low |= V::tailHits(text + i + k, set) << k;
