@@ -120,6 +120,48 @@ TEST(Query, AgreesAcrossBlocks) {
   forceBlockScanLevel(chosen);
 }
 
+// Key lists at the edges of each way of finding entries: one key, up to sixteen whose pieces have
+// three bytes, more, or a piece too short; keys that share their first bytes or end alike, pieces
+// that stand in other fields and on other lines, a piece that does not end its key, keys of 1 and
+// 39 bytes. Every answer is that of the key's own lookup.
+TEST(Query, EachPathAtItsEdges) {
+  const std::string k39(39, 'k');
+  const std::string table =
+      "hostab\tf2\thostabc\tf4\n"
+      "f1\thostab\thostabcd\thostab\n"
+      "f1\tx hostab\thostab\tf4\n"
+      "f1\tf2\tabcd=ef\tabcd\n"
+      "f1\tf2\t" +
+      k39 +
+      "k\tf4\n"
+      "f1\tf2\t" +
+      k39 +
+      "\tf4\n"
+      "f1\tf2\tk\tf4\n"
+      "f1\tf2\tnabc\tf4";
+  std::vector<std::string> many = {"hostab"};
+  for (int i = 0; many.size() < kTailsMax + 1; ++i) many.push_back("hostab" + std::to_string(i));
+  const std::vector<std::vector<std::string>> kRows = {
+      {"hostab"},
+      {"abcd ef"},
+      {"hostab", "hostabc", "hostabcd", "abc"},
+      {"abcd ef", "cd=ef", "hostabcd", k39, "nabc", "xabc"},
+      {"hostab", "k"},
+      {k39 + "k", k39, "hostab"},
+      std::vector<std::string>(many.begin(), many.end() - 1),
+      many,
+  };
+  ScratchFile file(table);
+  QueryOptions options;
+  options.withStatus = true;
+  for (const std::vector<std::string>& keys : kRows) {
+    for (const char* selector : {"L", "2"}) {
+      ASSERT_EQ(queryDisagreement(file.path(), 5, "", options, selector, keys), "")
+          << keys.size() << " keys from " << keys[0] << ", selector " << selector;
+    }
+  }
+}
+
 TEST(Query, ReportsATableThatCannotBeOpenedOrRead) {
   QueryOptions options;
   options.selector = readSelector("2");
