@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "engine/key_search.h"
 #include "engine/table_reader.h"
@@ -18,17 +19,18 @@ constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key tha
 constexpr size_t kOutputSize = 64 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
 
-// A distinct key of the batch that an entry may have, with its text: one cache line, so that a key
-// field that passes the filter reads one line to be compared with its key.
-struct alignas(64) Wanted {
+// A distinct key of the batch that an entry may have, with the head of its text: half a cache
+// line, so that a key field that passes the filter reads one line to be compared with a short key.
+struct alignas(32) Wanted {
   const char* argument;  // the first key argument that makes it
+  uint32_t keyAt;        // where the rest of its text stands in the key arena
   uint32_t answerAt;     // where its answer stands once found
   unsigned char keyLength;
   unsigned char answerLength;
   bool found;
-  char text[kSlotSize - 1];
+  char head[13];  // the first bytes of its text
 };
-static_assert(sizeof(Wanted) == 64);
+static_assert(sizeof(Wanted) == 32);
 
 // Whether a key can equal a key field at all: a field is never empty, and after the split and
 // the restoration of spaces it holds no "=" and no separator.
@@ -88,16 +90,18 @@ class WantedSet {
     filterBits_ = bits_ + 3 < 20 ? bits_ + 3 : 20;
     slots_ = static_cast<uint64_t*>(std::calloc(size_t{1} << bits_, sizeof *slots_));
     filter_ = static_cast<uint64_t*>(std::calloc(size_t{1} << (filterBits_ - 6), 8));
-    // Each key on a line of its own: malloc aligns to less.
+    // Two keys a cache line, none across two: malloc aligns to less.
     memory_ = static_cast<char*>(std::malloc((keys + 1) * sizeof(Wanted) + alignof(Wanted)));
     const auto at = reinterpret_cast<uintptr_t>(memory_) + alignof(Wanted) - 1;
     wanted_ = reinterpret_cast<Wanted*>(at & ~uintptr_t{alignof(Wanted) - 1});
-    return slots_ != nullptr && filter_ != nullptr && memory_ != nullptr;
+    text_ = static_cast<char*>(std::malloc(keys * (kSlotSize - 1) + 1));
+    return slots_ != nullptr && filter_ != nullptr && memory_ != nullptr && text_ != nullptr;
   }
   ~WantedSet() {
     std::free(slots_);
     std::free(filter_);
     std::free(memory_);
+    std::free(text_);
   }
 
   // The hash by which add files a key.
@@ -116,8 +120,15 @@ class WantedSet {
     uint64_t* slot = find(pad(key, padded), key.length, hash);
     if (*slot != 0) return static_cast<uint32_t>(*slot) - 1;
     Wanted& w = wanted_[count_];
-    w = {argument, 0, static_cast<unsigned char>(key.length), 0, false, {}};
-    std::memcpy(w.text, key.text, sizeof w.text);  // all of it: a fixed size copies in a few moves
+    w = {argument, static_cast<uint32_t>(textUsed_),
+         0,        static_cast<unsigned char>(key.length),
+         0,        false,
+         {}};
+    std::memcpy(w.head, key.text, sizeof w.head);  // a fixed size copies in a few moves
+    if (key.length > sizeof w.head) {
+      std::memcpy(text_ + textUsed_, key.text + sizeof w.head, key.length - sizeof w.head);
+      textUsed_ += key.length - sizeof w.head;
+    }
     for (size_t i = 0; i < key.length; ++i) spaces_ = spaces_ || key.text[i] == ' ';
     const uint64_t look = glance<false>(padded, static_cast<int>(key.length));  // it has no "="
     filter_[filterWord(look)] |= filterMask(look);
@@ -125,10 +136,22 @@ class WantedSet {
     return static_cast<uint32_t>(count_ - 1);
   }
 
+  // The glance at bytes[0, length) that waiting takes, its word of the filter fetched; bytes has 8
+  // readable.
+  uint64_t look(const char* bytes, int length) const {
+    const uint64_t look = spaces_ ? glance<true>(bytes, length) : glance<false>(bytes, length);
+    __builtin_prefetch(&filter_[filterWord(look)]);
+    return look;
+  }
+
   // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
   // space, or null; bytes has 48 readable.
   Wanted* waiting(const char* bytes, int length) {
-    const uint64_t look = spaces_ ? glance<true>(bytes, length) : glance<false>(bytes, length);
+    return waiting(bytes, length, look(bytes, length));
+  }
+
+  // The same, given the look at the bytes.
+  Wanted* waiting(const char* bytes, int length, uint64_t look) {
     const uint64_t mask = filterMask(look);
     if ((filter_[filterWord(look)] & mask) != mask) return nullptr;
     const uint32_t hash = static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
@@ -171,7 +194,11 @@ class WantedSet {
       if (slot == 0) return &slots_[i];
       if (slot >> 32 != hash) continue;
       const Wanted& w = wanted_[static_cast<uint32_t>(slot) - 1];
-      if (w.keyLength == length && sameText(w.text, bytes, length)) return &slots_[i];
+      if (w.keyLength != length) continue;
+      const size_t head = length < sizeof w.head ? length : sizeof w.head;
+      if (sameText(w.head, bytes, head) && sameText(text_ + w.keyAt, bytes + head, length - head)) {
+        return &slots_[i];
+      }
     }
   }
 
@@ -183,6 +210,8 @@ class WantedSet {
   Wanted* wanted_ = nullptr;
   size_t count_ = 0;
   char* memory_ = nullptr;  // where wanted_ was taken from
+  char* text_ = nullptr;
+  size_t textUsed_ = 0;
 };
 
 // Output gathered in one buffer and written when it fills.
@@ -345,20 +374,32 @@ void scanForFewKeys(const Scan& scan, WantedSet& set, Found& found) {
 }
 
 // A record is parsed only when its key field, found from the block's bits, is a key still waiting.
+// Records come in batches: the filter's words for a batch are fetched before any is tested.
 void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
+  constexpr size_t kBatch = 32;
+  RecordShowingThird batch[kBatch];
+  FieldSpan fields[kBatch];
+  uint64_t looks[kBatch];
   HostRecord record{};
-  PrefixField third;
-  std::string_view bytes;
-  while (found.waiting > 0 && nextRecordShowingThird(scan.table, scan.bits, bytes, third)) {
-    // Most records show their key field in their first 64 bytes, and need no call to find it.
-    const FieldSpan field =
-        third.known ? FieldSpan{third.start, third.length < kSlotSize ? third.length : -1}
-                    : keyFieldSpan(bytes, third);
-    if (field.length < 0) continue;
-    Wanted* w = set.waiting(bytes.data() + field.start, field.length);
-    if (w == nullptr) continue;
-    loadRecord(bytes, record);
-    take(scan, set, found, record, w);
+  while (found.waiting > 0) {
+    const size_t count = nextRecordsShowingThird(scan.table, scan.bits, batch, kBatch);
+    if (count == 0) return;
+    for (size_t i = 0; i < count; ++i) {
+      // Most records show their key field in their first 64 bytes, and need no call to find it.
+      const PrefixField& third = batch[i].third;
+      fields[i] = third.known ? FieldSpan{third.start, third.length < kSlotSize ? third.length : -1}
+                              : keyFieldSpan(batch[i].bytes, third);
+      if (fields[i].length < 0) continue;
+      looks[i] = set.look(batch[i].bytes.data() + fields[i].start, fields[i].length);
+    }
+    for (size_t i = 0; i < count && found.waiting > 0; ++i) {
+      if (fields[i].length < 0) continue;
+      const char* field = batch[i].bytes.data() + fields[i].start;
+      Wanted* w = set.waiting(field, fields[i].length, looks[i]);
+      if (w == nullptr) continue;
+      loadRecord(batch[i].bytes, record);
+      take(scan, set, found, record, w);
+    }
   }
 }
 
@@ -373,6 +414,7 @@ void scanTable(const Scan& scan, WantedSet& set) {
     case Path::kFewKeys:
       return scanForFewKeys(scan, set, found);
     case Path::kManyKeys:
+      scan.bits = BlockBits{};
       return scanForManyKeys(scan, set, found);
   }
 }
@@ -441,8 +483,9 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  *table = TableReader{};
-  *bits = BlockBits{};
+  // Left as allocated, the block is touched only as it is read, as the lookup's own; the bits are
+  // made ready by the path that reads them.
+  ::new (table.get()) TableReader;
   table->fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table->fd < 0) {
     sayProblem(err, profile.tablePath, errno);
