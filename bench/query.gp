@@ -19,6 +19,6 @@ do for [t = 0:1] {
        "" using 1:(column(c + 2)) with linespoints pt 5 title "grep -F -f", \
        "" using 1:(column(c + 3)) with linespoints pt 9 title "mawk hash join", \
        "" using 1:(column(c + 4)) with linespoints pt 11 title "bash loop of varnparse", \
-       "" using 1:(column(c)) with lines dt 2 lw 2 title "varnparse, one full scan"
+       "" using 1:(column(c)) with lines lw 2 lc rgb "gray50" title "varnparse, one full scan"
 }
 unset multiplot
