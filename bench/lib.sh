@@ -40,7 +40,8 @@ tools() {  # the do-nothing programs, the newline count and the memory reader
 hyperfine_start=(-N)
 
 # median RUNS COMMAND...: hyperfine over the commands, then a row per command with its median in
-# ms. The machine's speed drifts, so the commands take turns over several rounds, each round
+# ms. Output goes to a pipe, as a script would read it: grep stops at its first match when it sees
+# /dev/null. The machine's speed drifts, so the commands take turns over several rounds, each round
 # starting with the next command, and each keeps its lowest median.
 median() {
   local csv="$work/times.csv" n="$1" round
@@ -49,7 +50,7 @@ median() {
   : >"$work/medians"
   for ((round = 0; round < rounds * 2; round++)); do
     local k=$((round % ${#commands[@]}))
-    hyperfine "${hyperfine_start[@]}" -i --warmup "$((n < 20 ? 1 : 20))" --runs "$(((n + 1) / 2))" \
+    hyperfine "${hyperfine_start[@]}" --output=pipe -i --warmup "$((n < 20 ? 1 : 20))" --runs "$(((n + 1) / 2))" \
       --export-csv "$csv" "${commands[@]:k}" "${commands[@]:0:k}" >/dev/null 2>&1
     mawk -F, 'NR > 1 { printf "%s\t%.4f\n", $1, $4 * 1000 }' "$csv" >>"$work/medians"
   done
@@ -74,4 +75,17 @@ own() {  # own COMMAND...: "KiB | faults" of the command's own process
 
 machine() {
   echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(uname -sr)"
+}
+
+# publish NAME FILE: FILE's tables as NAME's section of bench/README.md, between its markers, which
+# are added where missing; the sections of the other scripts stay as they are.
+publish() {
+  local readme="$root/bench/README.md" begin="<!-- $1: begin -->" end="<!-- $1: end -->"
+  [ -e "$readme" ] || printf '# Benchmarks\n\nThe tables of the last run of each script.\n' >"$readme"
+  grep -qxF "$begin" "$readme" || printf '\n%s\n%s\n' "$begin" "$end" >>"$readme"
+  mawk -v begin="$begin" -v end="$end" -v file="$2" '
+    $0 == begin { print; while ((getline line <file) > 0) print line; skip = 1; next }
+    $0 == end { skip = 0 }
+    !skip' "$readme" >"$readme.new"
+  mv "$readme.new" "$readme"
 }

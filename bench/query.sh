@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Times varnquery, the batch lookup, against what it replaces: one full scan of varnparse for an
-# absent key, and a bash loop that calls varnparse once a key; its own peak memory for 10,000
-# keys on every table; and draws bench/query.svg, time against the number of keys.
+# Times varnquery, the batch lookup, against one full scan of varnparse for an absent key and
+# against what a script would run without it: a bash loop that calls varnparse once a key,
+# grep -F -f with the keys, and a mawk hash join; at 1 to 100,000 keys on both tables. Gives its
+# own peak memory for 10,000 keys on every table, draws bench/query.svg, time against the number of
+# keys, and writes its tables to its section of bench/README.md.
 #   bench/query.sh   (BENCH_RUNS, BENCH_ROUNDS, BENCH_DIR as for bench/run.sh; BENCH_PLOT=0 skips
 #                     the picture)
-# Needs hyperfine, mawk, gcc, musl-gcc, cmake and gnuplot.
+# Needs hyperfine, mawk, grep, gcc, musl-gcc, cmake and gnuplot.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib.sh"
@@ -13,6 +15,8 @@ tables
 build small-musl small5 small3 -DLOOKUP_LIBC=musl
 build big-musl big5 big3 -DLOOKUP_LIBC=musl
 tools
+# grep compares bytes, as the lookups do, only in the C locale.
+export LC_ALL=C
 
 # keys FILE COUNT LINES: COUNT keys, every other one the key of a random line of a table of LINES
 # lines and the rest absent from it.
@@ -24,57 +28,81 @@ keys() {
     }
   }' >"$1"
 }
-keys "$work/keys10k" 10000 1000000
-keys "$work/keys1k-small" 1000 20
-# The loop that a script without varnquery runs.
-printf '%s\n' 'while IFS= read -r k; do v=$("$1" "$k" 2); done' >"$work/loop.sh"
-
-machine
-echo "Tables: 20 lines and 1,000,000 lines ($(stat -c %s "$work/big5") bytes, five fields), cached"
-cd "$work"
-# Every command reads the keys on its standard input, so all of them start through sh.
-hyperfine_start=(-S sh)
-median "$scan_runs" "big-musl/varnparse absent-key 2 <keys10k" "big-musl/varnquery 2 <keys10k" \
-  "big-musl/varnquery L <keys10k" |
-  report "10,000 keys, half of them in the 1,000,000-line table, against one full scan" \
-    "big-musl/varnparse absent-key 2 <keys10k"
-{
-  median "$scan_runs" "small-musl/varnquery 2 <keys1k-small"
-  median 4 "bash loop.sh small-musl/varnparse <keys1k-small"
-} | report "1,000 keys, half of them in the 20-line table, against a loop of single lookups" \
-  "small-musl/varnquery 2 <keys1k-small"
-
-echo
-echo "varnquery's own peak resident memory (VmHWM, KiB) and minor page faults, 10,000 keys"
-echo
-echo "| table | KiB | faults |"
-echo "|---|---:|---:|"
-echo "| 20 lines | $(own small-musl/varnquery 2 <keys10k) |"
-echo "| 1,000,000 lines | $(own big-musl/varnquery 2 <keys10k) |"
-echo "| 1,000,000 lines, L | $(own big-musl/varnquery L <keys10k) |"
-echo "| 1 GiB of zero bytes | $(own big-musl/varnquery --table=custom 2 <keys10k) |"
-
-[ "$plot" = 1 ] || exit 0
-# Time against the number of keys on both tables, one round; the loop is measured up to 1,000
-# keys, where it takes seconds a run.
-rounds=1
-: >keys.dat
-for count in 1 10 100 1000 10000 100000; do
-  keys "keys$count-big" "$count" 1000000
-  keys "keys$count-small" "$count" 20
-  row="$count"
-  for size in small big; do
-    row="$row	$(median 6 "$size-musl/varnquery 2 <keys$count-$size" | cut -f2)"
-    if [ "$count" -le 1000 ]; then
-      row="$row	$(median 2 "bash loop.sh $size-musl/varnparse <keys$count-$size" | cut -f2)"
-    else
-      row="$row	NaN"
-    fi
-  done
-  echo "$row" >>keys.dat
+counts=(1 10 100 1000 10000 100000)
+for count in "${counts[@]}"; do
+  keys "$work/keys$count-big" "$count" 1000000
+  keys "$work/keys$count-small" "$count" 20
 done
+# The loop that a script without varnquery runs, and the join: the first entry of each key, its
+# field 2. The join lives in a file: a comma would split hyperfine's CSV.
+printf '%s\n' 'while IFS= read -r k; do v=$("$1" "$k" 2); done' >"$work/loop.sh"
+printf '%s\n' 'NR == FNR { want[$0]; next }' '$3 in want { print $2; delete want[$3] }' >"$work/join.awk"
+
+report_query() {
+  machine
+  echo "Run: $(date -u '+%Y-%m-%d %H:%M UTC'), BENCH_RUNS=$runs BENCH_ROUNDS=$rounds"
+  echo "Tables: 20 lines and 1,000,000 lines ($(stat -c %s "$work/big5") bytes, five fields), cached"
+  echo "Every command reads its keys on standard input or from a file, starts through sh (whose"
+  echo "own start hyperfine takes off) and writes to a pipe; half the keys are in the table."
+  cd "$work"
+  # Every command reads the keys on its standard input, so all of them start through sh.
+  hyperfine_start=(-S sh)
+  : >keys.dat
+  for count in "${counts[@]}"; do
+    local row="$count" size
+    for size in small big; do
+      local k="keys$count-$size" scan loop=NaN
+      scan=$(median "$scan_runs" "$size-musl/varnparse absent-key 2" "$size-musl/varnquery 2 <$k" \
+        "grep -F -f $k ${size}5" "mawk -F'\t' -f join.awk $k ${size}5" | cut -f2 | paste -sd' ')
+      # The loop takes seconds a run from 1,000 keys on.
+      if [ "$count" -le 1000 ]; then
+        loop=$(median "$((count <= 10 ? scan_runs : 2))" "bash loop.sh $size-musl/varnparse <$k" |
+          cut -f2)
+      fi
+      row="$row $scan $loop"
+    done
+    echo "$row" >>keys.dat
+  done
+  echo
+  echo "Keys against one full scan of the 1,000,000-line table (varnparse, absent key): median ms,"
+  echo "and × that scan"
+  keys_table 7 0 "× scan"
+  echo
+  echo "The same on the 20-line table, × varnquery: there one scan takes about as long as starting"
+  echo "a program"
+  keys_table 2 1 "× varnquery"
+  echo
+  echo "varnquery's own peak resident memory (VmHWM, KiB) and minor page faults, 10,000 keys"
+  echo
+  echo "| table | KiB | faults |"
+  echo "|---|---:|---:|"
+  echo "| 20 lines | $(own small-musl/varnquery 2 <keys10000-big) |"
+  echo "| 1,000,000 lines | $(own big-musl/varnquery 2 <keys10000-big) |"
+  echo "| 1,000,000 lines, L | $(own big-musl/varnquery L <keys10000-big) |"
+  echo "| 1 GiB of zero bytes | $(own big-musl/varnquery --table=custom 2 <keys10000-big) |"
+}
+
+# keys_table FIRST BASE RATIO: the rows of keys.dat from column FIRST (scan, varnquery, grep, mawk,
+# loop) as a Markdown table of ms and ratios to column FIRST + BASE, headed RATIO.
+keys_table() {
+  local r=$3
+  echo
+  echo "| keys | scan ms | varnquery ms | $r | grep -F -f ms | $r | mawk join ms | $r | loop ms | $r |"
+  echo "|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+  mawk -v f="$1" -v base="$2" '{
+    b = $(f + base)
+    printf "| %d | %.2f |", $1, $f
+    for (i = f + 1; i <= f + 4; i++) {
+      if ($i == "NaN") printf " – | – |"
+      else if (b > 0) printf " %.2f | %.2f |", $i, $i / b
+      else printf " %.2f | – |", $i
+    }
+    printf "\n"
+  }' "$work/keys.dat"
+}
+
+report_query | tee "$work/query.md"
+publish query.sh "$work/query.md"
+[ "$plot" = 1 ] || exit 0
+cd "$work"
 gnuplot -e "out='$root/bench/query.svg'" "$root/bench/query.gp"
-echo
-echo "Time against the number of keys (median ms): keys, then varnquery and the loop on 20 lines, then on 1,000,000 lines"
-echo
-cat keys.dat

@@ -1,5 +1,7 @@
 #include "key_search.h"
 
+#include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +37,22 @@ CandidateTest candidateTestFor(const char* piece, size_t length, bool afterSpace
     if (i != best && commonness(piece[i]) <= commonness(piece[second])) second = i;
   }
   return {piece, length, best, second, afterSpace, followedBy};
+}
+
+// A matching record holds the key's longest run without spaces byte for byte (a space of the
+// key may stand as "=" in the table), so records without it are skipped unread. A key too long
+// or of spaces only has no such run, and then every record is parsed.
+KeyPiece searchPiece(std::string_view key) {
+  KeyPiece best;
+  for (size_t start = 0; start < key.size();) {
+    const size_t stop = std::min(key.find(' ', start), key.size());
+    // Of runs as long, the later one: behind a prefix it is the caller's own part of the key.
+    if (stop - start >= best.text.size() && stop > start) {
+      best = {{key.data() + start, stop - start}, start, stop == key.size()};
+    }
+    start = stop + 1;
+  }
+  return best;
 }
 
 namespace {
@@ -160,6 +178,120 @@ bool skipToCandidate(TableReader& table, const KeyPiece& piece) {
     const size_t kept = recordStartBefore(window, anchor, tail);
     table.begin += kept;
     from = tail - kept;
+    anchor = 0;
+    refill(table);
+  }
+  return false;
+}
+
+// A bucket a piece, or for more than eight, pieces whose last bytes sort next to each other share
+// one: they differ in fewer bytes, and the tables admit fewer mixtures of them.
+TailSet tailSetFor(const std::string_view* pieces, int count) {
+  TailSet set{};
+  set.count = count;
+  const auto tailOf = [&](int k) {
+    const std::string_view piece = pieces[k];
+    const size_t n = piece.size() < 3 ? piece.size() : 3;
+    return std::string_view(piece.data() + piece.size() - n, n);
+  };
+  for (int k = 0; k < count; ++k) {
+    const std::string_view piece = pieces[k];
+    const int wild = piece.size() < 3 ? 3 - static_cast<int>(piece.size()) : 0;
+    int rank = 0;
+    for (int other = 0; other < count; ++other) {
+      rank += tailOf(other) < tailOf(k) || (tailOf(other) == tailOf(k) && other < k);
+    }
+    const auto bucket = static_cast<uint8_t>(1u << (rank * 8 / count));
+    set.wild[k] = static_cast<uint8_t>(wild);
+    for (int j = 0; j < 3; ++j) {
+      if (j < wild) {
+        for (int n = 0; n < 16; ++n) {
+          set.low[j][n] |= bucket;
+          set.high[j][n] |= bucket;
+        }
+        continue;
+      }
+      const auto b = static_cast<uint8_t>(piece[piece.size() - 3 + static_cast<size_t>(j)]);
+      set.tail[k][j] = b;
+      set.word[k] |= uint32_t{b} << (8 * j);
+      set.wordMask[k] |= uint32_t{0xff} << (8 * j);
+      set.low[j][b & 15] |= bucket;
+      set.high[j][b >> 4] |= bucket;
+    }
+  }
+  return set;
+}
+
+PieceSet pieceSetFor(const KeyPiece* pieces, int count) {
+  PieceSet set;
+  set.pieces = pieces;
+  set.count = count;
+  std::string_view texts[kTailsMax];
+  for (int k = 0; k < count; ++k) {
+    texts[k] = pieces[k].text;
+    set.longest = std::max(set.longest, pieces[k].text.size());
+  }
+  set.tails = tailSetFor(texts, count);
+  return set;
+}
+
+namespace {
+
+// Whether a piece of set ends at text[p + 3] where it can lie in a third field equal to its key,
+// as fitsKeyField tells for the piece alone. anchor is as for fitsKeyField, for the occurrences
+// from it on; one that starts before it, as a longer piece's may, anchors at the window's start.
+bool anyFitsKeyField(const char* text, size_t size, size_t p, const PieceSet& set, size_t& anchor) {
+  uint32_t last;  // the window's buffer has room past its end
+  std::memcpy(&last, text + p, 4);
+  if constexpr (std::endian::native == std::endian::big) last = __builtin_bswap32(last);
+  for (int k = 0; k < set.count; ++k) {
+    if ((last & set.tails.wordMask[k]) != set.tails.word[k]) continue;
+    const KeyPiece& piece = set.pieces[k];
+    const size_t n = piece.text.size();
+    if (p + 3 < n + 1) continue;  // the piece would start the window, or before it
+    const size_t at = p + 3 - n;
+    if (!holdsPieceAt(text + at, piece)) continue;
+    size_t from = anchor <= at ? anchor : 0;
+    const bool fits = fitsKeyField(text, size, at, piece, from);
+    if (fits || from > anchor) anchor = from;
+    if (fits) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool skipToAnyCandidate(TableReader& table, const PieceSet& set) {
+  size_t from = 0;    // positions of last bytes before this one have been looked at
+  size_t anchor = 0;  // as for skipToCandidate
+  while (!table.failed) {
+    const char* window = table.buffer + table.begin;
+    const size_t available = table.end - table.begin;
+    for (;;) {
+      const Candidates block = nextTails(window, available, from, set.tails);
+      if (!block.any()) break;
+      for (int word = 0; word < 2; ++word) {
+        for (uint64_t mask = block.mask[word]; mask != 0; mask &= mask - 1) {
+          const size_t p = block.base + 64 * word + static_cast<size_t>(__builtin_ctzll(mask));
+          if (anyFitsKeyField(window, available, p, set, anchor)) {
+            table.begin += anchor;
+            return true;
+          }
+        }
+      }
+      from = block.base + 128;
+    }
+    if (table.atEnd) {
+      table.begin = table.end;
+      return false;
+    }
+    // A piece may still begin in the last set.longest - 1 bytes and end in the next block: keep
+    // the records from the one that holds the first of those bytes, and look again at the last
+    // bytes that ran past the window.
+    const size_t tail = available >= set.longest ? available - set.longest + 1 : 0;
+    const size_t kept = recordStartBefore(window, anchor <= tail ? anchor : 0, tail);
+    table.begin += kept;
+    from = available >= kept + 2 ? available - kept - 2 : 0;
     anchor = 0;
     refill(table);
   }

@@ -44,9 +44,30 @@ struct KeyPiece {
   uint64_t head = 0, headMask = 0;
 };
 
+// The piece of a key that its search skips to: the key's longest run without spaces, the later of
+// runs as long; empty when the key has no such run, as a key of spaces only or an empty one.
+KeyPiece searchPiece(std::string_view key);
+
 // Moves past records that cannot match because piece does not stand in them as it would in a
 // matching third field, so that the next readRecord yields the first record that may. Returns false
 // when no record left in the table may match, or a read failed. An empty piece fits every record.
 bool skipToCandidate(TableReader& table, const KeyPiece& piece);
+
+// The last bytes of pieces[0, count), count 1 to kTailsMax, each piece at least a byte.
+TailSet tailSetFor(const std::string_view* pieces, int count);
+
+// The pieces of a few keys, looked for together by their last bytes.
+struct PieceSet {
+  const KeyPiece* pieces = nullptr;  // count of them, kept by the caller
+  int count = 0;
+  size_t longest = 0;
+  TailSet tails{};
+};
+
+// The set of pieces[0, count), count 1 to kTailsMax, each at least a byte.
+PieceSet pieceSetFor(const KeyPiece* pieces, int count);
+
+// As skipToCandidate, for records that may match the key of any piece of set.
+bool skipToAnyCandidate(TableReader& table, const PieceSet& set);
 
 #endif  // ENGINE_KEY_SEARCH_H_

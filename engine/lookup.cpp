@@ -15,23 +15,6 @@ namespace {
 constexpr int kFirstVar = 1;
 constexpr int kLastVar = 4;
 
-// A matching record holds the key's longest run without spaces byte for byte (a space of the
-// key may stand as "=" in the table), so records without it are skipped unread. A key too long
-// or of spaces only has no such run, and then every record is parsed.
-KeyPiece searchPiece(const Key& key) {
-  const std::string_view text(key.text, key.length);
-  KeyPiece best;
-  for (size_t start = 0; start < text.size();) {
-    const size_t stop = std::min(text.find(' ', start), text.size());
-    // Of runs as long, the later one: behind a prefix it is the caller's own part of the key.
-    if (stop - start >= best.text.size() && stop > start) {
-      best = {{key.text + start, stop - start}, start, stop == text.size()};
-    }
-    start = stop + 1;
-  }
-  return best;
-}
-
 // The var number a selector other than "L" names; 0 when it names none of 1 to 4.
 int readVarNumber(const char* selector) {
   const char* p = selector;
@@ -115,7 +98,7 @@ int runLookup(const LookupProfile& profile, int argc, const char* const* argv, i
   const bool confined = enterConfinement(confinement);
 
   HostRecord record{};
-  const KeyPiece piece = searchPiece(key);
+  const KeyPiece piece = searchPiece(key.view());
   while (skipToCandidate(table, piece) && readRecord(table, record)) {
     if (isEntryFor(key, record, parseRecord(record, profile.fieldCount))) {
       char line[kSlotSize + 1];

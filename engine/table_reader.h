@@ -46,6 +46,19 @@ struct BlockBits {
 bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_view& record,
                             PrefixField& third);
 
+// A record as nextRecordShowingThird gives it.
+struct RecordShowingThird {
+  std::string_view bytes;
+  PrefixField third;
+};
+
+// Up to max of the next records as nextRecordShowingThird gives them, as many as the block holds
+// whole (at least one while the table has any): all valid until the next call on table. Returns
+// how many; 0 when the table has ended or a read failed. For a reader that looks at every record,
+// at the cost of a few word operations each.
+size_t nextRecordsShowingThird(TableReader& table, BlockBits& bits, RecordShowingThird* records,
+                               size_t max);
+
 // A record left in the block, with what parseRecord would find of it before any change.
 struct RecordView {
   std::string_view bytes;  // as nextRecordShowingThird gives them

@@ -1,6 +1,7 @@
 // Runs the batch lookup on raw bytes and holds each answer to the single lookup of its key.
 // Input: a flags byte, then the keys, one a line, a zero byte, and the table. The flags pick the
-// shape (five fields, or three behind "# "), the selector, --status and -z.
+// shape (five fields, or three behind "# "), the selector, --status, -z and the form of the block
+// scans (the first this build and processor have from the one named on).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/simd/byte_scan.h"
 #include "tests/query_agreement.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,6 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool five = (flags & 1) == 0;
   static const char* const kSelectors[] = {"L", "1", "2", "3", "4"};
   const std::string selector = kSelectors[(flags >> 1 & 7) % 5];
+  const ScanLevel kLevels[] = {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2,
+                               ScanLevel::kNeon};
+  for (int i = flags >> 6; !forceBlockScanLevel(kLevels[i % 4]); ++i) {
+  }
   QueryOptions options;
   options.withStatus = (flags & 16) != 0;
   options.zeroEnds = (flags & 32) != 0;

@@ -265,6 +265,37 @@ size_t firstCandidate(const ByteScan& scan, std::string_view hay, size_t from,
   }
 }
 
+// Every position where the last bytes of one of pieces stand, by a plain search and by the blocks
+// that scan gives.
+std::vector<size_t> plainTails(std::string_view text, size_t from,
+                               const std::vector<std::string_view>& pieces) {
+  std::vector<size_t> found;
+  for (size_t p = from; p + 3 <= text.size(); ++p) {
+    for (const std::string_view piece : pieces) {
+      const std::string_view tail = piece.substr(piece.size() < 3 ? 0 : piece.size() - 3);
+      if (text.substr(p + 3 - tail.size(), tail.size()) == tail) {
+        found.push_back(p);
+        break;
+      }
+    }
+  }
+  return found;
+}
+std::vector<size_t> allTails(const ByteScan& scan, std::string_view text, size_t from,
+                             const std::vector<std::string_view>& pieces) {
+  const TailSet set = tailSetFor(pieces.data(), static_cast<int>(pieces.size()));
+  std::vector<size_t> found;
+  for (;;) {
+    const Candidates block = scan.nextTails(text.data(), text.size(), from, set);
+    if (!block.any()) return found;
+    EXPECT_GE(block.base, from);
+    for (size_t j = 0; j < 128; ++j) {
+      if (block.mask[j >> 6] >> (j & 63) & 1) found.push_back(block.base + j);
+    }
+    from = block.base + 128;
+  }
+}
+
 TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
   std::string text;
   for (int i = 0; i < 300; ++i) text += "ab\n=\t \r"[(i * 7 + i / 5) % 7];
@@ -287,6 +318,17 @@ TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
                 << " in " << show(hay);
           }
         }
+      }
+    }
+    // The same pieces looked for together, and the first few of them: the last bytes of each,
+    // one and two bytes long with any bytes before them, and more pieces than buckets.
+    const std::vector<std::string_view> all(std::begin(pieces), std::end(pieces));
+    for (const size_t count : {size_t{1}, size_t{4}, all.size()}) {
+      std::vector<std::string_view> some(all.begin(), all.begin() + static_cast<long>(count));
+      if (count == all.size()) some.insert(some.end(), all.begin(), all.end());
+      for (size_t from = 0; from < 70; from += 3) {
+        ASSERT_EQ(allTails(scan, text, from, some), plainTails(text, from, some))
+            << levelName(level) << " " << count << " pieces from " << from;
       }
     }
     // A piece that ends the text, at every place in a step, with a byte past the text that
@@ -317,6 +359,15 @@ TEST(ByteScan, NextCandidatesAgreeWithThePlainSearch) {
       ASSERT_EQ(firstCandidate(scan, hay, from, test),
                 plainCandidate(hay, from, piece, afterSpace, followedBy))
           << levelName(level) << " seed " << seed;
+      // Up to sixteen pieces cut from the haystack, with the first.
+      std::vector<std::string> cut = {piece};
+      for (int n = static_cast<int>(seed % 16); n > 0 && !hay.empty(); --n) {
+        const size_t start = std::uniform_int_distribution<size_t>(0, hay.size() - 1)(rng);
+        cut.push_back(hay.substr(start, std::uniform_int_distribution<size_t>(1, 6)(rng)));
+      }
+      const std::vector<std::string_view> some(cut.begin(), cut.end());
+      ASSERT_EQ(allTails(scan, hay, from, some), plainTails(hay, from, some))
+          << levelName(level) << " seed " << seed << " pieces " << some.size();
     }
   }
 }
@@ -352,6 +403,11 @@ TEST(ByteScan, ForcedBlockScanLevels) {
     EXPECT_EQ(firstCandidate(*byteScanAt(level), hay, 0, test), 70002u) << levelName(level);
     const Candidates block = nextCandidates(hay.data(), hay.size(), 0, test);
     EXPECT_TRUE(block.any()) << levelName(level);
+    const std::string_view tails[] = {"Rack", "Unit"};
+    const Candidates tail = nextTails(hay.data(), hay.size(), 0, tailSetFor(tails, 2));
+    const int first =
+        tail.mask[0] != 0 ? __builtin_ctzll(tail.mask[0]) : 64 + __builtin_ctzll(tail.mask[1]);
+    EXPECT_EQ(tail.base + static_cast<size_t>(first), 70003u) << levelName(level);
   }
   EXPECT_FALSE(forceBlockScanLevel(static_cast<ScanLevel>(99)));
   forceBlockScanLevel(chosen);

@@ -60,14 +60,27 @@ std::vector<std::string> randomKeys(std::mt19937& rng, const std::vector<std::st
     }
   }
   std::shuffle(keys.begin(), keys.end(), rng);
-  keys.resize(std::uniform_int_distribution<size_t>(0, keys.size())(rng));
+  // As many keys as each way of finding entries takes: one, a few, any.
+  const size_t kCounts[] = {1, std::uniform_int_distribution<size_t>(2, kTailsMax + 1)(rng),
+                            std::uniform_int_distribution<size_t>(0, keys.size())(rng)};
+  keys.resize(std::min(keys.size(), kCounts[rng() % 3]));
   return keys;
 }
 
+// Each form of the block scans that this build and processor have, in turn by seed.
+void forceFormBySeed(unsigned seed) {
+  const ScanLevel kLevels[] = {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2,
+                               ScanLevel::kNeon};
+  for (unsigned i = 0; !forceBlockScanLevel(kLevels[(seed + i) % 4]); ++i) {
+  }
+}
+
 TEST(Query, EveryAnswerIsThatOfItsOwnLookup) {
+  const ScanLevel chosen = blockScanLevel();
   const char* const kSelectors[] = {"L", "1", "2", "3", "4"};
   for (unsigned seed = 1; seed <= 1200; ++seed) {
     std::mt19937 rng(seed);
+    forceFormBySeed(seed);
     std::string table = randomTable(rng);
     table += table.substr(0, std::uniform_int_distribution<size_t>(0, table.size())(rng));
     ScratchFile file(table);
@@ -82,20 +95,70 @@ TEST(Query, EveryAnswerIsThatOfItsOwnLookup) {
           << " table " << show(table);
     }
   }
+  forceBlockScanLevel(chosen);
 }
 
 // Tables of several blocks, and as many keys again: entries on both sides of block edges, found
 // in any order, and the pass ends where the last key's entry stands.
 TEST(Query, AgreesAcrossBlocks) {
-  for (unsigned seed = 1; seed <= 6; ++seed) {
+  const ScanLevel chosen = blockScanLevel();
+  for (unsigned seed = 1; seed <= 12; ++seed) {
     std::mt19937 rng(seed);
+    forceFormBySeed(seed);
     std::string table;
     while (table.size() < 2 * kBlockSize + 1000) table += randomTable(rng);
+    // An entry whose key field the end of the first block cuts, at each place in turn.
+    const std::string edge = "edge" + std::to_string(seed);
+    table.insert(kBlockSize - 6 - seed % 8, "\na\tb\t" + edge + "\n");
     ScratchFile file(table);
-    const std::vector<std::string> keys = randomKeys(rng, referenceRecords(file.path()));
+    std::vector<std::string> keys = randomKeys(rng, referenceRecords(file.path()));
+    keys.insert(keys.begin(), edge);
     QueryOptions options;
     options.withStatus = true;
     ASSERT_EQ(queryDisagreement(file.path(), 5, "", options, "L", keys), "") << "seed " << seed;
+  }
+  forceBlockScanLevel(chosen);
+}
+
+// Key lists at the edges of each way of finding entries: one key, up to sixteen whose pieces have
+// three bytes, more, or a piece too short; keys that share their first bytes or end alike, pieces
+// that stand in other fields and on other lines, a piece that does not end its key, keys of 1 and
+// 39 bytes. Every answer is that of the key's own lookup.
+TEST(Query, EachPathAtItsEdges) {
+  const std::string k39(39, 'k');
+  const std::string table =
+      "hostab\tf2\thostabc\tf4\n"
+      "f1\thostab\thostabcd\thostab\n"
+      "f1\tx hostab\thostab\tf4\n"
+      "f1\tf2\tabcd=ef\tabcd\n"
+      "f1\tf2\t" +
+      k39 +
+      "k\tf4\n"
+      "f1\tf2\t" +
+      k39 +
+      "\tf4\n"
+      "f1\tf2\tk\tf4\n"
+      "f1\tf2\tnabc\tf4";
+  std::vector<std::string> many = {"hostab"};
+  for (int i = 0; many.size() < kTailsMax + 1; ++i) many.push_back("hostab" + std::to_string(i));
+  const std::vector<std::vector<std::string>> kRows = {
+      {"hostab"},
+      {"abcd ef"},
+      {"hostab", "hostabc", "hostabcd", "abc"},
+      {"abcd ef", "cd=ef", "hostabcd", k39, "nabc", "xabc"},
+      {"hostab", "k"},
+      {k39 + "k", k39, "hostab"},
+      std::vector<std::string>(many.begin(), many.end() - 1),
+      many,
+  };
+  ScratchFile file(table);
+  QueryOptions options;
+  options.withStatus = true;
+  for (const std::vector<std::string>& keys : kRows) {
+    for (const char* selector : {"L", "2"}) {
+      ASSERT_EQ(queryDisagreement(file.path(), 5, "", options, selector, keys), "")
+          << keys.size() << " keys from " << keys[0] << ", selector " << selector;
+    }
   }
 }
 

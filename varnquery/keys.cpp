@@ -38,11 +38,14 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
     std::free(text);
     return KeyRead::kNoMemory;
   }
+  // Each key is searched for a zero byte only when the text holds one.
+  const bool zeros = !zeroSeparated && std::memchr(text, '\0', size) != nullptr;
   size_t n = 0;
   for (size_t start = 0; n < count; ++n) {
-    const char* stop = static_cast<const char*>(std::memchr(text + start, end, size + 1 - start));
-    const size_t length = static_cast<size_t>(stop - text) - start;
-    if (!zeroSeparated && std::memchr(text + start, '\0', length) != nullptr) {
+    // Keys are short: a plain loop finds each end sooner than a call would.
+    size_t length = 0;
+    while (text[start + length] != end) ++length;  // text[size] is an end
+    if (zeros && std::memchr(text + start, '\0', length) != nullptr) {
       std::free(keys);
       std::free(text);
       list.badLine = n + 1;

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "engine/key_search.h"
 #include "engine/table_reader.h"
 
 namespace {
@@ -16,16 +19,18 @@ constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key tha
 constexpr size_t kOutputSize = 64 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
 
-// A distinct key of the batch that an entry may have.
-struct Wanted {
+// A distinct key of the batch that an entry may have, with the head of its text: half a cache
+// line, so that a key field that passes the filter reads one line to be compared with a short key.
+struct alignas(32) Wanted {
   const char* argument;  // the first key argument that makes it
-  uint32_t hash;
-  uint32_t keyAt;     // where its key text stands in the key arena
-  uint32_t answerAt;  // where its answer stands once found
+  uint32_t keyAt;        // where the rest of its text stands in the key arena
+  uint32_t answerAt;     // where its answer stands once found
   unsigned char keyLength;
   unsigned char answerLength;
   bool found;
+  char head[13];  // the first bytes of its text
 };
+static_assert(sizeof(Wanted) == 32);
 
 // Whether a key can equal a key field at all: a field is never empty, and after the split and
 // the restoration of spaces it holds no "=" and no separator.
@@ -37,67 +42,140 @@ bool mayMatch(const Key& key) {
   return true;
 }
 
+// Each "=" of the eight bytes of word read as a space: the bytes equal to "=" found exactly, with
+// no carry from one byte into the next.
+uint64_t equalsAsSpaces(uint64_t word) {
+  constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
+  const uint64_t x = word ^ 0x3d3d3d3d3d3d3d3du;  // zero where "=" stood
+  const uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+  return word ^ (zero >> 7) * ('=' ^ ' ');
+}
+
+// A first look at a text of length bytes that may be a key, before any hash: its length and its
+// first and last eight bytes (which hold all of it up to sixteen), mixed by two products so that
+// every bit of the result depends on every byte. "=" is read as a space when spaces counts: where
+// no key holds a space, a text with a space or "=" is none of them, whatever its glance. bytes has
+// 8 readable.
+template <bool spaces>
+inline uint64_t glance(const char* bytes, int length) {
+  uint64_t first, last;
+  std::memcpy(&first, bytes, 8);
+  std::memcpy(&last, bytes + (length > 8 ? length - 8 : 0), 8);
+  if (length < 8) {
+    uint64_t keep = (uint64_t{1} << (8 * length)) - 1;
+    if constexpr (std::endian::native == std::endian::big) keep = __builtin_bswap64(keep);
+    first &= keep;
+    last = 0;
+  }
+  if constexpr (spaces) {
+    first = equalsAsSpaces(first);
+    last = equalsAsSpaces(last);
+  }
+  const uint64_t x = first ^ std::rotl(last, 29);
+  uint64_t h = (x + static_cast<uint64_t>(length)) * 0x9e3779b97f4a7c15u;
+  h ^= h >> 32;
+  return h * 0xd6e8feb86659fd93u;
+}
+
 // The distinct keys that may match, in open addressing by their hash, behind a filter of two bits
-// a key in one word, eight bits a key, which stays in the first-level cache for thousands of keys
-// and turns most key fields of a table away with one load before the slots are read. Memory grows
-// with the keys alone, and everything is allocated before the table is read.
+// a key in one word, sixteen bits a key, which stays near the processor for thousands of keys and
+// turns most key fields of a table away by their glance and one load, before any hash is taken.
+// Memory grows with the keys alone, and everything is allocated before the table is read.
 class WantedSet {
  public:
   bool reserve(size_t keys) {
     bits_ = 4;
     while ((size_t{1} << bits_) < 2 * keys) ++bits_;
-    filterBits_ = bits_ + 2;
-    slots_ = static_cast<uint32_t*>(std::calloc(size_t{1} << bits_, sizeof *slots_));
+    // The filter stays within the second-level cache, at 128 KiB, where it is most use.
+    filterBits_ = bits_ + 3 < 20 ? bits_ + 3 : 20;
+    slots_ = static_cast<uint64_t*>(std::calloc(size_t{1} << bits_, sizeof *slots_));
     filter_ = static_cast<uint64_t*>(std::calloc(size_t{1} << (filterBits_ - 6), 8));
-    wanted_ = static_cast<Wanted*>(std::malloc((keys + 1) * sizeof *wanted_));
+    // Two keys a cache line, none across two: malloc aligns to less.
+    memory_ = static_cast<char*>(std::malloc((keys + 1) * sizeof(Wanted) + alignof(Wanted)));
+    const auto at = reinterpret_cast<uintptr_t>(memory_) + alignof(Wanted) - 1;
+    wanted_ = reinterpret_cast<Wanted*>(at & ~uintptr_t{alignof(Wanted) - 1});
     text_ = static_cast<char*>(std::malloc(keys * (kSlotSize - 1) + 1));
-    return slots_ != nullptr && filter_ != nullptr && wanted_ != nullptr && text_ != nullptr;
+    return slots_ != nullptr && filter_ != nullptr && memory_ != nullptr && text_ != nullptr;
   }
   ~WantedSet() {
     std::free(slots_);
     std::free(filter_);
-    std::free(wanted_);
+    std::free(memory_);
     std::free(text_);
   }
 
-  // The index of the key, added with argument if it is new.
-  uint32_t add(const Key& key, const char* argument) {
-    char padded[48] = {};  // the hash loads 48 bytes
-    std::memcpy(padded, key.text, key.length);
-    const uint32_t hash =
-        static_cast<uint32_t>(fieldHash(padded, static_cast<int>(key.length)) >> 32);
-    uint32_t* slot = find(padded, key.length, hash);
-    if (*slot != 0) return *slot - 1;
+  // The hash by which add files a key.
+  static uint32_t hashOf(const Key& key) {
+    char padded[48];
+    return static_cast<uint32_t>(fieldHash(pad(key, padded), static_cast<int>(key.length)) >> 32);
+  }
+
+  // Fetches the slot where add will look first for a key of hash: asked a few keys ahead, the
+  // slots of many keys are fetched at once.
+  void prefetch(uint32_t hash) const { __builtin_prefetch(&slots_[hash >> (32 - bits_)]); }
+
+  // The index of the key, whose hashOf is hash, added with argument if it is new.
+  uint32_t add(const Key& key, const char* argument, uint32_t hash) {
+    char padded[48];
+    uint64_t* slot = find(pad(key, padded), key.length, hash);
+    if (*slot != 0) return static_cast<uint32_t>(*slot) - 1;
     Wanted& w = wanted_[count_];
-    w = {
-        argument, hash, static_cast<uint32_t>(textUsed_), 0, static_cast<unsigned char>(key.length),
-        0,        false};
-    std::memcpy(text_ + textUsed_, key.text, key.length);
-    textUsed_ += key.length;
-    filter_[filterWord(hash)] |= filterMask(hash);
-    *slot = static_cast<uint32_t>(++count_);
-    return *slot - 1;
+    w = {argument, static_cast<uint32_t>(textUsed_),
+         0,        static_cast<unsigned char>(key.length),
+         0,        false,
+         {}};
+    std::memcpy(w.head, key.text, sizeof w.head);  // a fixed size copies in a few moves
+    if (key.length > sizeof w.head) {
+      std::memcpy(text_ + textUsed_, key.text + sizeof w.head, key.length - sizeof w.head);
+      textUsed_ += key.length - sizeof w.head;
+    }
+    for (size_t i = 0; i < key.length; ++i) spaces_ = spaces_ || key.text[i] == ' ';
+    const uint64_t look = glance<false>(padded, static_cast<int>(key.length));  // it has no "="
+    filter_[filterWord(look)] |= filterMask(look);
+    *slot = uint64_t{hash} << 32 | ++count_;
+    return static_cast<uint32_t>(count_ - 1);
+  }
+
+  // The glance at bytes[0, length) that waiting takes, its word of the filter fetched; bytes has 8
+  // readable.
+  uint64_t look(const char* bytes, int length) const {
+    const uint64_t look = spaces_ ? glance<true>(bytes, length) : glance<false>(bytes, length);
+    __builtin_prefetch(&filter_[filterWord(look)]);
+    return look;
   }
 
   // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
   // space, or null; bytes has 48 readable.
   Wanted* waiting(const char* bytes, int length) {
+    return waiting(bytes, length, look(bytes, length));
+  }
+
+  // The same, given the look at the bytes.
+  Wanted* waiting(const char* bytes, int length, uint64_t look) {
+    const uint64_t mask = filterMask(look);
+    if ((filter_[filterWord(look)] & mask) != mask) return nullptr;
     const uint32_t hash = static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
-    const uint64_t mask = filterMask(hash);
-    if ((filter_[filterWord(hash)] & mask) != mask) return nullptr;
-    const uint32_t slot = *find(bytes, static_cast<size_t>(length), hash);
-    if (slot == 0 || wanted_[slot - 1].found) return nullptr;
-    return &wanted_[slot - 1];
+    const auto index = static_cast<uint32_t>(*find(bytes, static_cast<size_t>(length), hash));
+    if (index == 0 || wanted_[index - 1].found) return nullptr;
+    return &wanted_[index - 1];
   }
 
   Wanted& operator[](uint32_t i) { return wanted_[i]; }
   size_t size() const { return count_; }
 
  private:
-  // A key's word of the filter, from the hash's low bits, and its two bits there, from the next.
-  size_t filterWord(uint32_t hash) const { return hash & ((uint32_t{1} << (filterBits_ - 6)) - 1); }
-  static uint64_t filterMask(uint32_t hash) {
-    return uint64_t{1} << (hash >> 12 & 63) | uint64_t{1} << (hash >> 18 & 63);
+  // A key's word of the filter, from the glance's top bits, and its two bits there.
+  size_t filterWord(uint64_t look) const { return static_cast<size_t>(look >> (70 - filterBits_)); }
+  static uint64_t filterMask(uint64_t look) {
+    return uint64_t{1} << (look >> 20 & 63) | uint64_t{1} << (look >> 26 & 63);
+  }
+
+  // The key's text with 48 bytes readable, as the hash and the glance load them; what stands past
+  // its length counts for neither.
+  static const char* pad(const Key& key, char (&padded)[48]) {
+    std::memcpy(padded, key.text, sizeof key.text);
+    std::memset(padded + sizeof key.text, 0, sizeof padded - sizeof key.text);
+    return padded;
   }
 
   // A key holds no "=", so one read as the table's bytes are equals it byte for byte.
@@ -108,24 +186,30 @@ class WantedSet {
     return true;
   }
 
-  uint32_t* find(const char* bytes, size_t length, uint32_t hash) {
+  // A slot holds its key's hash beside it, so that a probe past other keys reads no key.
+  uint64_t* find(const char* bytes, size_t length, uint32_t hash) {
     const size_t mask = (size_t{1} << bits_) - 1;
     for (size_t i = hash >> (32 - bits_);; i = (i + 1) & mask) {
-      const uint32_t slot = slots_[i];
+      const uint64_t slot = slots_[i];
       if (slot == 0) return &slots_[i];
-      const Wanted& w = wanted_[slot - 1];
-      if (w.hash == hash && w.keyLength == length && sameText(text_ + w.keyAt, bytes, length)) {
+      if (slot >> 32 != hash) continue;
+      const Wanted& w = wanted_[static_cast<uint32_t>(slot) - 1];
+      if (w.keyLength != length) continue;
+      const size_t head = length < sizeof w.head ? length : sizeof w.head;
+      if (sameText(w.head, bytes, head) && sameText(text_ + w.keyAt, bytes + head, length - head)) {
         return &slots_[i];
       }
     }
   }
 
-  uint32_t* slots_ = nullptr;  // index of a Wanted plus one; 0 for an empty slot
+  uint64_t* slots_ = nullptr;  // a key's hash and the index of its Wanted plus one; 0 when empty
   int bits_ = 0;
   uint64_t* filter_ = nullptr;
   int filterBits_ = 0;
+  bool spaces_ = false;  // some key holds a space
   Wanted* wanted_ = nullptr;
   size_t count_ = 0;
+  char* memory_ = nullptr;  // where wanted_ was taken from
   char* text_ = nullptr;
   size_t textUsed_ = 0;
 };
@@ -192,40 +276,146 @@ struct Scan {
 };
 
 // Collects each of keys that may match into set, once, and puts the index of its entry in set (or
-// kNeverFound) at its place in order.
+// kNeverFound) at its place in order. Each key is made and hashed a few keys before it is filed,
+// so that the slots of several keys are fetched at once.
 void collectKeys(const LookupProfile& profile, const char* const* keys, size_t keyCount,
                  WantedSet& set, uint32_t* order) {
-  for (size_t i = 0; i < keyCount; ++i) {
-    const Key key = makeKey(profile.keyPrefix, keys[i]);
-    order[i] = mayMatch(key) ? set.add(key, keys[i]) : kNeverFound;
+  constexpr size_t kAhead = 8;
+  struct Ready {
+    Key key;
+    uint32_t hash;
+  } ready[kAhead];
+  for (size_t i = 0; i < keyCount + kAhead; ++i) {
+    if (i >= kAhead) {
+      const Ready& r = ready[(i - kAhead) % kAhead];
+      order[i - kAhead] = mayMatch(r.key) ? set.add(r.key, keys[i - kAhead], r.hash) : kNeverFound;
+    }
+    if (i < keyCount) {
+      Ready& r = ready[i % kAhead];
+      r.key = makeKey(profile.keyPrefix, keys[i]);
+      r.hash = WantedSet::hashOf(r.key);
+      set.prefetch(r.hash);
+    }
+  }
+}
+
+// What one pass has found: the answers, in the order their entries stand, and how many distinct
+// keys still wait for theirs.
+struct Found {
+  size_t answersUsed = 0;
+  size_t waiting;
+};
+
+// Answers w by the record in record.buffer if it is w's entry, or when w is null, the key of its
+// key field if that is a key still waiting. The first entry of each key answers it: the lookup's
+// own parse and match.
+void take(const Scan& scan, WantedSet& set, Found& found, HostRecord& record, Wanted* w) {
+  const int taken = parseRecord(record, scan.profile.fieldCount);
+  if (w == nullptr) {
+    if (taken < 3 || record.overLong[3]) return;
+    w = set.waiting(record.slots[3], record.slotLength[3]);  // slots[3] has 48 bytes readable
+    if (w == nullptr) return;
+  }
+  const Key key = makeKey(scan.profile.keyPrefix, w->argument);
+  if (!isEntryFor(key, record, taken)) return;
+  char line[kSlotSize + 1];
+  const std::string_view answer = answerText(record, scan.selector, line);
+  std::memcpy(scan.answers + found.answersUsed, answer.data(), answer.size());
+  w->answerAt = static_cast<uint32_t>(found.answersUsed);
+  w->answerLength = static_cast<unsigned char>(answer.size());
+  w->found = true;
+  found.answersUsed += answer.size();
+  --found.waiting;
+}
+
+// How a pass finds the records that may answer a key, chosen by the keys before the table is
+// read: one key skips to its piece as its own lookup does; a few keys skip to any of their
+// pieces, found together; more keys look at every record's key field, through the set's filter.
+enum class Path { kOneKey, kFewKeys, kManyKeys };
+
+// A piece of one or two bytes stands almost everywhere, and a set of pieces where any of them
+// does would cost more than looking at every key field.
+constexpr size_t kFewKeysPieceMin = 3;
+
+Path pathFor(const LookupProfile& profile, WantedSet& set) {
+  if (set.size() <= 1) return Path::kOneKey;
+  if (set.size() > kTailsMax) return Path::kManyKeys;
+  for (uint32_t i = 0; i < set.size(); ++i) {
+    const Key key = makeKey(profile.keyPrefix, set[i].argument);
+    if (searchPiece(key.view()).text.size() < kFewKeysPieceMin) return Path::kManyKeys;
+  }
+  return Path::kFewKeys;
+}
+
+void scanForOneKey(const Scan& scan, WantedSet& set, Found& found) {
+  const Key key = makeKey(scan.profile.keyPrefix, set[0].argument);
+  const KeyPiece piece = searchPiece(key.view());
+  HostRecord record{};
+  while (found.waiting > 0 && skipToCandidate(scan.table, piece) &&
+         readRecord(scan.table, record)) {
+    take(scan, set, found, record, &set[0]);
+  }
+}
+
+void scanForFewKeys(const Scan& scan, WantedSet& set, Found& found) {
+  Key keys[kTailsMax];
+  KeyPiece pieces[kTailsMax];
+  const auto count = static_cast<uint32_t>(set.size());
+  for (uint32_t i = 0; i < count; ++i) {
+    keys[i] = makeKey(scan.profile.keyPrefix, set[i].argument);
+    pieces[i] = searchPiece(keys[i].view());
+  }
+  const PieceSet pieceSet = pieceSetFor(pieces, static_cast<int>(count));
+  HostRecord record{};
+  while (found.waiting > 0 && skipToAnyCandidate(scan.table, pieceSet) &&
+         readRecord(scan.table, record)) {
+    take(scan, set, found, record, nullptr);
+  }
+}
+
+// A record is parsed only when its key field, found from the block's bits, is a key still waiting.
+// Records come in batches: the filter's words for a batch are fetched before any is tested.
+void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
+  constexpr size_t kBatch = 32;
+  RecordShowingThird batch[kBatch];
+  FieldSpan fields[kBatch];
+  uint64_t looks[kBatch];
+  HostRecord record{};
+  while (found.waiting > 0) {
+    const size_t count = nextRecordsShowingThird(scan.table, scan.bits, batch, kBatch);
+    if (count == 0) return;
+    for (size_t i = 0; i < count; ++i) {
+      // Most records show their key field in their first 64 bytes, and need no call to find it.
+      const PrefixField& third = batch[i].third;
+      fields[i] = third.known ? FieldSpan{third.start, third.length < kSlotSize ? third.length : -1}
+                              : keyFieldSpan(batch[i].bytes, third);
+      if (fields[i].length < 0) continue;
+      looks[i] = set.look(batch[i].bytes.data() + fields[i].start, fields[i].length);
+    }
+    for (size_t i = 0; i < count && found.waiting > 0; ++i) {
+      if (fields[i].length < 0) continue;
+      const char* field = batch[i].bytes.data() + fields[i].start;
+      Wanted* w = set.waiting(field, fields[i].length, looks[i]);
+      if (w == nullptr) continue;
+      loadRecord(batch[i].bytes, record);
+      take(scan, set, found, record, w);
+    }
   }
 }
 
 // Reads the table until every key of set has its first entry, storing each answer in the scan's
-// answers and marking its key found; a record is parsed only when its key field is a key still
-// waiting.
+// answers and marking its key found.
 void scanTable(const Scan& scan, WantedSet& set) {
-  HostRecord record{};
-  size_t waiting = set.size();
-  size_t answersUsed = 0;
-  PrefixField third;
-  std::string_view bytes;
-  while (waiting > 0 && nextRecordShowingThird(scan.table, scan.bits, bytes, third)) {
-    const FieldSpan field = keyFieldSpan(bytes, third);
-    if (field.length < 0) continue;
-    Wanted* w = set.waiting(bytes.data() + field.start, field.length);
-    if (w == nullptr) continue;
-    loadRecord(bytes, record);
-    const Key key = makeKey(scan.profile.keyPrefix, w->argument);
-    if (!isEntryFor(key, record, parseRecord(record, scan.profile.fieldCount))) continue;
-    char line[kSlotSize + 1];
-    const std::string_view answer = answerText(record, scan.selector, line);
-    std::memcpy(scan.answers + answersUsed, answer.data(), answer.size());
-    w->answerAt = static_cast<uint32_t>(answersUsed);
-    w->answerLength = static_cast<unsigned char>(answer.size());
-    w->found = true;
-    answersUsed += answer.size();
-    --waiting;
+  Found found{0, set.size()};
+  if (found.waiting == 0) return;
+  switch (pathFor(scan.profile, set)) {
+    case Path::kOneKey:
+      return scanForOneKey(scan, set, found);
+    case Path::kFewKeys:
+      return scanForFewKeys(scan, set, found);
+    case Path::kManyKeys:
+      scan.bits = BlockBits{};
+      return scanForManyKeys(scan, set, found);
   }
 }
 
@@ -235,6 +425,11 @@ bool writeAnswers(const QueryOptions& options, const uint32_t* order, size_t key
                   WantedSet& set, const char* answers, Output& output) {
   bool allFound = true;
   for (size_t i = 0; i < keyCount; ++i) {
+    // The answers stand in table order: each key's is fetched a few keys ahead.
+    if (i + 8 < keyCount && order[i + 8] != kNeverFound) __builtin_prefetch(&set[order[i + 8]]);
+    if (i + 4 < keyCount && order[i + 4] != kNeverFound && set[order[i + 4]].found) {
+      __builtin_prefetch(answers + set[order[i + 4]].answerAt);
+    }
     const Wanted* w = order[i] == kNeverFound ? nullptr : &set[order[i]];
     const bool found = w != nullptr && w->found;
     allFound = allFound && found;
@@ -288,8 +483,9 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  *table = TableReader{};
-  *bits = BlockBits{};
+  // Left as allocated, the block is touched only as it is read, as the lookup's own; the bits are
+  // made ready by the path that reads them.
+  ::new (table.get()) TableReader;
   table->fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table->fd < 0) {
     sayProblem(err, profile.tablePath, errno);

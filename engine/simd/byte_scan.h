@@ -110,6 +110,26 @@ struct Candidates {
 // when none is left.
 Candidates nextCandidates(const char* text, size_t size, size_t from, const CandidateTest& test);
 
+// The last bytes of up to kTailsMax pieces, looked for together: three bytes a piece, the first one
+// or two of them matching any byte for a piece shorter than three. The nibble tables let a vector
+// form test every piece at a fixed cost: a byte b fits bucket k at place j of the three when bit k
+// is set in low[j][b & 15] and in high[j][b >> 4], and a piece fits where its bucket fits at all
+// three places. A piece's own bytes decide; the tables only find where to look.
+inline constexpr int kTailsMax = 16;
+struct TailSet {
+  int count = 0;
+  uint8_t tail[kTailsMax][3];  // each piece's last three bytes, the unused ones zero
+  uint8_t wild[kTailsMax];     // how many of the three match any byte: 0 to 2
+  uint32_t word[kTailsMax];    // the three bytes in a word, byte j at bits 8j, and which bits count
+  uint32_t wordMask[kTailsMax];
+  uint8_t low[3][16];
+  uint8_t high[3][16];
+};
+
+// The positions p from from on where the last bytes of a piece of set stand at text[p, p + 3),
+// p + 3 <= size, in the first block of 128 positions that holds any: none when none is left.
+Candidates nextTails(const char* text, size_t size, size_t from, const TailSet& set);
+
 // The forms a build can hold, in the order they are preferred.
 enum class ScanLevel { kScalar, kSse2, kAvx2, kNeon };
 
@@ -125,6 +145,7 @@ struct ByteScan {
   bool (*newlineInEverySpan)(const char* text, size_t size, size_t span);
   Candidates (*nextCandidates)(const char* text, size_t size, size_t from,
                                const CandidateTest& test);
+  Candidates (*nextTails)(const char* text, size_t size, size_t from, const TailSet& set);
 };
 
 // The form at level, or null where this build or this processor lacks it.

@@ -47,9 +47,14 @@ __attribute__((target("avx2"), flatten)) size_t lastNewlineAvx2(const char* text
                                                                 size_t to) {
   return lastNewlineWith<Avx2>(text, from, to);
 }
+__attribute__((target("avx2"), flatten)) Candidates nextTailsAvx2(const char* text, size_t size,
+                                                                  size_t from, const TailSet& set) {
+  return nextTailsWith<Avx2>(text, size, from, set);
+}
 // Record-sized work stays in SSE2: a record fits in a few loads of sixteen.
 constexpr ByteScan kAvx2 = [] {
   ByteScan scan = kSse2;
+  scan.nextTails = nextTailsAvx2;
   scan.nextCandidates = nextCandidatesAvx2;
   scan.lastNewline = lastNewlineAvx2;
   scan.newlineInEverySpan = newlineInEverySpanAvx2;
@@ -128,6 +133,12 @@ bool newlineInEverySpan(const char* text, size_t size, size_t span) {
 Candidates nextCandidates(const char* text, size_t size, size_t from, const CandidateTest& test) {
   if (size - from < kProbeWorthwhile) return kBaselineScan.nextCandidates(text, size, from, test);
   return resolveBlockScan().nextCandidates(text, size, from, test);
+}
+
+// Unlike the lookup's scans, one for several pieces is worth the probe in any table: the baseline
+// may have to compare each piece on its own.
+Candidates nextTails(const char* text, size_t size, size_t from, const TailSet& set) {
+  return resolveBlockScan().nextTails(text, size, from, set);
 }
 
 const ByteScan* byteScanAt(ScanLevel level) {

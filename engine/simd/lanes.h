@@ -8,6 +8,9 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+
+#include "byte_scan.h"
 
 // What every lane set provides, with p readable for kWidth bytes (anyPair: for n):
 //   kWidth                   16 or 32: bytes a test looks at, which divides 64
@@ -16,6 +19,9 @@
 //   equal(p, c)              the lanes where p holds c
 //   separators(p)            the lanes where p holds a field separator (isFieldSeparator)
 //   replace(p, from, to)     writes to over every from of p's kWidth bytes
+//   tailHits(p, set)         the lanes i where the last bytes of a piece of set may stand at
+//                            p[i, i + 3): every lane where they do, and perhaps more where the
+//                            nibble tables mix the pieces of a bucket; p has kWidth + 2 readable
 template <class V>
 concept Lanes = requires(const char* p, char* q, char c, size_t n) {
   requires V::kWidth == 16 || V::kWidth == 32;
@@ -23,6 +29,7 @@ concept Lanes = requires(const char* p, char* q, char c, size_t n) {
   { V::equal(p, c) } -> std::same_as<uint64_t>;
   { V::separators(p) } -> std::same_as<uint64_t>;
   { V::replace(q, c, c) } -> std::same_as<void>;
+  { V::tailHits(p, std::declval<const TailSet&>()) } -> std::same_as<uint64_t>;
 };
 
 // What a lane set for record-sized work also provides, for the whole of ByteScan:

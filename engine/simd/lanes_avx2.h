@@ -47,6 +47,22 @@ struct Avx2 {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p),
                         _mm256_blendv_epi8(v, _mm256_set1_epi8(to), hit));
   }
+  // A table of sixteen bytes in both halves, for a shuffle that looks up each lane's nibble.
+  LOOKUP_AVX2 static __m256i table(const uint8_t* t) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  LOOKUP_AVX2 static uint64_t tailHits(const char* p, const TailSet& set) {
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    __m256i fit = _mm256_set1_epi8(-1);
+    for (int j = 0; j < 3; ++j) {
+      const __m256i v = load(p + j);
+      const __m256i low = _mm256_shuffle_epi8(table(set.low[j]), _mm256_and_si256(v, nibble));
+      const __m256i high = _mm256_shuffle_epi8(table(set.high[j]),
+                                               _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+      fit = _mm256_and_si256(fit, _mm256_and_si256(low, high));
+    }
+    return bits(_mm256_cmpeq_epi8(fit, _mm256_setzero_si256())) ^ 0xffffffffu;
+  }
 };
 static_assert(Lanes<Avx2>);
 

@@ -43,6 +43,16 @@ struct Neon {
     const uint8x16_t hit = vceqq_u8(v, vdupq_n_u8(static_cast<uint8_t>(from)));
     vst1q_u8(reinterpret_cast<uint8_t*>(p), vbslq_u8(hit, vdupq_n_u8(static_cast<uint8_t>(to)), v));
   }
+  static uint64_t tailHits(const char* p, const TailSet& set) {
+    uint8x16_t fit = vdupq_n_u8(0xff);
+    for (int j = 0; j < 3; ++j) {
+      const uint8x16_t v = load(p + j);
+      const uint8x16_t low = vqtbl1q_u8(vld1q_u8(set.low[j]), vandq_u8(v, vdupq_n_u8(0x0f)));
+      const uint8x16_t high = vqtbl1q_u8(vld1q_u8(set.high[j]), vshrq_n_u8(v, 4));
+      fit = vandq_u8(fit, vandq_u8(low, high));
+    }
+    return bits(vtstq_u8(fit, fit));
+  }
   static void folded(const char* p, int count, uint64_t (&words)[2]) {
     static const uint8_t kLanes[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     const uint8x16_t v = load(p);

@@ -34,6 +34,19 @@ struct Portable {
       if (p[i] == from) p[i] = to;
     }
   }
+  // The last place first: most bytes fit no bucket there, and the others are not looked at.
+  static uint64_t tailHits(const char* p, const TailSet& set) {
+    uint64_t mask = 0;
+    for (int i = 0; i < kWidth; ++i) {
+      unsigned fit = 0xff;
+      for (int j = 2; j >= 0 && fit != 0; --j) {
+        const auto b = static_cast<uint8_t>(p[i + j]);
+        fit &= set.low[j][b & 15] & set.high[j][b >> 4];
+      }
+      mask |= uint64_t{fit != 0} << i;
+    }
+    return mask;
+  }
   // Sixteen bytes as two words, "=" read as a space and the bytes from count on as zero.
   static void folded(const char* p, int count, uint64_t (&words)[2]) {
     char bytes[16];

@@ -45,6 +45,20 @@ struct Sse2 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
                      _mm_or_si128(_mm_and_si128(hit, _mm_set1_epi8(to)), _mm_andnot_si128(hit, v)));
   }
+  // Without a byte shuffle each piece is compared on its own: exact, and quick for a few.
+  static uint64_t tailHits(const char* p, const TailSet& set) {
+    const __m128i v[3] = {load(p), load(p + 1), load(p + 2)};
+    __m128i any = _mm_setzero_si128();
+    for (int k = 0; k < set.count; ++k) {
+      __m128i fit = _mm_set1_epi8(-1);
+      for (int j = set.wild[k]; j < 3; ++j) {
+        const __m128i byte = _mm_set1_epi8(static_cast<char>(set.tail[k][j]));
+        fit = _mm_and_si128(fit, _mm_cmpeq_epi8(v[j], byte));
+      }
+      any = _mm_or_si128(any, fit);
+    }
+    return bits(any);
+  }
   static void folded(const char* p, int count, uint64_t (&words)[2]) {
     const __m128i v = load(p);
     const __m128i hit = _mm_cmpeq_epi8(v, _mm_set1_epi8('='));
