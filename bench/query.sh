@@ -6,7 +6,7 @@
 # keys, and writes its tables to its section of bench/README.md.
 #   bench/query.sh   (BENCH_RUNS, BENCH_ROUNDS, BENCH_DIR as for bench/run.sh; BENCH_PLOT=0 skips
 #                     the picture)
-# Needs hyperfine, mawk, grep, gcc, musl-gcc, cmake and gnuplot.
+# Needs what `setup/need build test bench` installs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib.sh"

@@ -4,7 +4,7 @@
 # and page faults, draws bench/cost.svg, and writes its tables to its section of bench/README.md.
 #   bench/run.sh   (BENCH_RUNS=N runs a round, BENCH_ROUNDS=N rounds, BENCH_DIR=D keeps the tables,
 #                   BENCH_PLOT=0 skips the picture and its tables of up to 10^7 lines)
-# Needs hyperfine, mawk, grep, gcc, musl-gcc, cmake and gnuplot.
+# Needs what `setup/need build test bench` installs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib.sh"
