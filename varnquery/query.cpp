@@ -11,6 +11,7 @@
 #include <new>
 
 #include "engine/key_search.h"
+#include "engine/limits.h"
 #include "engine/table_reader.h"
 
 namespace {
@@ -106,7 +107,7 @@ class WantedSet {
 
   // The hash by which add files a key.
   static uint32_t hashOf(const Key& key) {
-    char padded[48];
+    char padded[kHashLoad];
     return static_cast<uint32_t>(fieldHash(pad(key, padded), static_cast<int>(key.length)) >> 32);
   }
 
@@ -116,7 +117,7 @@ class WantedSet {
 
   // The index of the key, whose hashOf is hash, added with argument if it is new.
   uint32_t add(const Key& key, const char* argument, uint32_t hash) {
-    char padded[48];
+    char padded[kHashLoad];
     uint64_t* slot = find(pad(key, padded), key.length, hash);
     if (*slot != 0) return static_cast<uint32_t>(*slot) - 1;
     Wanted& w = wanted_[count_];
@@ -172,7 +173,7 @@ class WantedSet {
 
   // The key's text with 48 bytes readable, as the hash and the glance load them; what stands past
   // its length counts for neither.
-  static const char* pad(const Key& key, char (&padded)[48]) {
+  static const char* pad(const Key& key, char (&padded)[kHashLoad]) {
     std::memcpy(padded, key.text, sizeof key.text);
     std::memset(padded + sizeof key.text, 0, sizeof padded - sizeof key.text);
     return padded;
