@@ -51,6 +51,10 @@ environment=(env -i "HOME=$tmp/home" "ZDOTDIR=$tmp/home" "XDG_CONFIG_HOME=$tmp/c
   LANG=C.UTF-8 "PATH=$tmp/bin:/usr/bin:/bin")
 
 pane() { tmux -S "$sock" -f /dev/null "$@"; }
+# The rows of the three shells share one server. It quits when its last session ends, and a
+# row that starts its session just then fails with "server exited unexpectedly": a session that
+# lives through the whole run keeps the server up.
+pane new-session -d -s keep-server-up "sleep infinity"
 
 # Succeeds when the screen meets every expectation: WORD is on the screen as a whole word,
 # !WORD is not, =LINE is the text left of the cursor after the prompt.
