@@ -130,19 +130,28 @@ size_t nextRecordsShowingThird(TableReader& table, BlockBits& bits, RecordShowin
                                size_t max) {
   size_t n = 0;
   // While the maps are the block's, a record that ends at a newline in its first 64 bytes, inside
-  // the block, is found from one word of them, as nextRecordShowingThird would find it.
-  if (!table.failed && bits.refills == table.refills) {
-    for (; n < max; ++n) {
-      const size_t offset = table.begin;
-      const uint64_t near = bitsAt(bits.newlines, offset);
-      const size_t newline = near == 0 ? 64 : static_cast<size_t>(__builtin_ctzll(near));
-      if (newline == 64 || offset + newline >= table.end) break;
-      const size_t length = newline + 1;
-      records[n] = {
+  // the block, is found as nextRecordShowingThird would find it. The newlines are taken from their
+  // map one bit after another, so that each record's end waits on no load of the one before.
+  if (!table.failed && bits.refills == table.refills && table.begin < table.end) {
+    size_t offset = table.begin;
+    size_t word = offset >> 6;
+    const size_t lastWord = (table.end - 1) >> 6;  // the maps hold nothing past it
+    uint64_t ends = bits.newlines[word] & ~uint64_t{0} << (offset & 63);
+    while (n < max) {
+      while (ends == 0 && word < lastWord && (word + 1) * 64 < offset + 64) {
+        ends = bits.newlines[++word];
+      }
+      if (ends == 0) break;
+      const size_t newline = word * 64 + static_cast<size_t>(__builtin_ctzll(ends));
+      if (newline >= table.end || newline - offset >= 64) break;
+      ends &= ends - 1;
+      const size_t length = newline + 1 - offset;
+      records[n++] = {
           {table.buffer + offset, length},
           thirdFromBits(bitsAt(bits.separators, offset), bitsAt(bits.zeros, offset), length)};
-      table.begin += length;
+      offset = newline + 1;
     }
+    table.begin = offset;
   }
   if (n == 0 && nextRecordShowingThird(table, bits, records[0].bytes, records[0].third)) n = 1;
   return n;
