@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -197,21 +198,27 @@ TEST(Keys, OneALineAsGiven) {
       {std::string("a\0b\0", 4), true, {"a", "b"}, 0},
       {std::string("a\nb\0\0c", 6), true, {"a\nb", "", "c"}, 0},
       {std::string(200000, 'k') + "\nz", false, {std::string(200000, 'k'), "z"}, 0},
+      {std::string(65535, 'k') + "\n", false, {std::string(65535, 'k')}, 0},
   };
-  for (const Case& c : kCases) {
-    ScratchFile file(c.input);
-    const int fd = open(file.path().c_str(), O_RDONLY);
-    KeyList list;
-    const KeyRead result = readKeys(fd, c.zeroSeparated, list);
-    close(fd);
-    if (c.badLine != 0) {
-      EXPECT_EQ(result, KeyRead::kZeroByte) << show(c.input);
-      EXPECT_EQ(list.badLine, c.badLine) << show(c.input);
-      continue;
+  // A file tells its size before it is read, a pipe does not.
+  for (const bool piped : {false, true}) {
+    for (const Case& c : kCases) {
+      ScratchFile file(c.input);
+      FILE* pipe = piped ? popen(("cat " + file.path()).c_str(), "r") : nullptr;
+      const int fd = piped ? fileno(pipe) : open(file.path().c_str(), O_RDONLY);
+      KeyList list;
+      const KeyRead result = readKeys(fd, c.zeroSeparated, list);
+      piped ? pclose(pipe) : close(fd);
+      const std::string input = (piped ? "piped " : "") + show(c.input);
+      if (c.badLine != 0) {
+        EXPECT_EQ(result, KeyRead::kZeroByte) << input;
+        EXPECT_EQ(list.badLine, c.badLine) << input;
+        continue;
+      }
+      ASSERT_EQ(result, KeyRead::kRead) << input;
+      EXPECT_EQ(std::vector<std::string>(list.keys, list.keys + list.count), c.keys) << input;
+      freeKeys(list);
     }
-    ASSERT_EQ(result, KeyRead::kRead) << show(c.input);
-    EXPECT_EQ(std::vector<std::string>(list.keys, list.keys + list.count), c.keys) << show(c.input);
-    freeKeys(list);
   }
 }
 

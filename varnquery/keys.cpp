@@ -1,28 +1,46 @@
 #include "varnquery/keys.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
+
+#include "varnquery/memory.h"
+
+namespace {
+
+// The text's memory made room bytes long, its first size bytes kept; false when there is no memory.
+bool grow(char*& text, size_t& room, size_t size, size_t wanted) {
+  char* grown = static_cast<char*>(takeMemory(wanted + 1, Touch::kAsUsed));
+  if (grown == nullptr) return false;
+  std::memcpy(grown, text, size);
+  giveMemory(text, room + 1);
+  text = grown;
+  room = wanted;
+  return true;
+}
+
+}  // namespace
 
 KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   size_t size = 0;
   size_t room = 64 * 1024;
-  char* text = static_cast<char*>(std::malloc(room + 1));
+  // A file tells its size: its keys are read into one piece of memory, made ready at once, with a
+  // byte to spare for the read that finds the end.
+  struct stat file;
+  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && static_cast<size_t>(file.st_size) >= room) {
+    room = static_cast<size_t>(file.st_size) + 1;
+  }
+  char* text = static_cast<char*>(takeMemory(room + 1, Touch::kAll));
   if (text == nullptr) return KeyRead::kNoMemory;
   for (;;) {
-    if (size == room) {
-      room *= 2;
-      char* grown = static_cast<char*>(std::realloc(text, room + 1));
-      if (grown == nullptr) {
-        std::free(text);
-        return KeyRead::kNoMemory;
-      }
-      text = grown;
+    if (size == room && !grow(text, room, size, room * 2)) {
+      giveMemory(text, room + 1);
+      return KeyRead::kNoMemory;
     }
     const ssize_t got = read(fd, text + size, room - size);
     if (got < 0) {
-      std::free(text);
+      giveMemory(text, room + 1);
       return KeyRead::kFailed;
     }
     if (got == 0) break;
@@ -33,9 +51,10 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   for (size_t i = 0; i < size; ++i) count += text[i] == end;
   if (size > 0 && text[size - 1] != end) ++count;  // a last key without its end
   text[size] = end;
-  const char** keys = static_cast<const char**>(std::malloc((count + 1) * sizeof *keys));
+  const char** keys =
+      static_cast<const char**>(takeMemory((count + 1) * sizeof *keys, Touch::kAll));
   if (keys == nullptr) {
-    std::free(text);
+    giveMemory(text, room + 1);
     return KeyRead::kNoMemory;
   }
   // Each key is searched for a zero byte only when the text holds one.
@@ -46,8 +65,8 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
     size_t length = 0;
     while (text[start + length] != end) ++length;  // text[size] is an end
     if (zeros && std::memchr(text + start, '\0', length) != nullptr) {
-      std::free(keys);
-      std::free(text);
+      giveMemory(keys, (count + 1) * sizeof *keys);
+      giveMemory(text, room + 1);
       list.badLine = n + 1;
       return KeyRead::kZeroByte;
     }
@@ -56,13 +75,14 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
     start += length + 1;
   }
   list.text = text;
+  list.textBytes = room + 1;
   list.keys = keys;
   list.count = count;
   return KeyRead::kRead;
 }
 
 void freeKeys(KeyList& list) {
-  std::free(list.keys);
-  std::free(list.text);
+  giveMemory(list.keys, (list.count + 1) * sizeof *list.keys);
+  giveMemory(list.text, list.textBytes);
   list = KeyList{};
 }

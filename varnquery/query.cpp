@@ -13,6 +13,7 @@
 #include "engine/key_search.h"
 #include "engine/limits.h"
 #include "engine/table_reader.h"
+#include "varnquery/memory.h"
 
 namespace {
 
@@ -20,18 +21,16 @@ constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key tha
 constexpr size_t kOutputSize = 64 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
 
-// A distinct key of the batch that an entry may have, with the head of its text: half a cache
-// line, so that a key field that passes the filter reads one line to be compared with a short key.
-struct alignas(32) Wanted {
-  const char* argument;  // the first key argument that makes it
-  uint32_t keyAt;        // where the rest of its text stands in the key arena
+// A distinct key of the batch that an entry may have: a quarter of a cache line, so that the
+// keys of a large batch touch few pages.
+struct alignas(16) Wanted {
+  const char* argument;  // the first key argument that makes it, the key's text after the prefix
   uint32_t answerAt;     // where its answer stands once found
   unsigned char keyLength;
   unsigned char answerLength;
   bool found;
-  char head[13];  // the first bytes of its text
 };
-static_assert(sizeof(Wanted) == 32);
+static_assert(sizeof(Wanted) == 16);
 
 // Whether a key can equal a key field at all: a field is never empty, and after the split and
 // the restoration of spaces it holds no "=" and no separator.
@@ -81,38 +80,36 @@ inline uint64_t glance(const char* bytes, int length) {
 // The distinct keys that may match, in open addressing by their hash, behind a filter of two bits
 // a key in one word, sixteen bits a key, which stays near the processor for thousands of keys and
 // turns most key fields of a table away by their glance and one load, before any hash is taken.
-// Memory grows with the keys alone, and everything is allocated before the table is read.
+// Memory grows with the keys alone, and is all taken, in one piece, before the table is read.
 class WantedSet {
  public:
+  explicit WantedSet(std::string_view prefix) : prefix_(prefix) {}
+
   bool reserve(size_t keys) {
     bits_ = 4;
     while ((size_t{1} << bits_) < 2 * keys) ++bits_;
     // The filter stays within the second-level cache, at 128 KiB, where it is most use.
     filterBits_ = bits_ + 3 < 20 ? bits_ + 3 : 20;
-    slots_ = static_cast<uint64_t*>(std::calloc(size_t{1} << bits_, sizeof *slots_));
-    filter_ = static_cast<uint64_t*>(std::calloc(size_t{1} << (filterBits_ - 6), 8));
-    // Two keys a cache line, none across two: malloc aligns to less.
-    memory_ = static_cast<char*>(std::malloc((keys + 1) * sizeof(Wanted) + alignof(Wanted)));
-    const auto at = reinterpret_cast<uintptr_t>(memory_) + alignof(Wanted) - 1;
-    wanted_ = reinterpret_cast<Wanted*>(at & ~uintptr_t{alignof(Wanted) - 1});
-    text_ = static_cast<char*>(std::malloc(keys * (kSlotSize - 1) + 1));
-    return slots_ != nullptr && filter_ != nullptr && memory_ != nullptr && text_ != nullptr;
+    const size_t slotBytes = (size_t{1} << bits_) * sizeof *slots_;
+    const size_t filterBytes = size_t{1} << (filterBits_ - 3);
+    bytes_ = slotBytes + filterBytes + (keys + 1) * sizeof(Wanted);
+    memory_ = static_cast<char*>(takeMemory(bytes_, Touch::kAll));
+    if (memory_ == nullptr) return false;
+    slots_ = reinterpret_cast<uint64_t*>(memory_);
+    filter_ = reinterpret_cast<uint64_t*>(memory_ + slotBytes);
+    wanted_ = reinterpret_cast<Wanted*>(memory_ + slotBytes + filterBytes);
+    return true;
   }
-  ~WantedSet() {
-    std::free(slots_);
-    std::free(filter_);
-    std::free(memory_);
-    std::free(text_);
-  }
+  ~WantedSet() { giveMemory(memory_, bytes_); }
 
   // The hash by which add files a key.
   static uint32_t hashOf(const Key& key) {
     char padded[kHashLoad];
-    return static_cast<uint32_t>(fieldHash(pad(key, padded), static_cast<int>(key.length)) >> 32);
+    return hashOf(pad(key, padded), static_cast<int>(key.length));
   }
 
-  // Fetches the slot where add will look first for a key of hash: asked a few keys ahead, the
-  // slots of many keys are fetched at once.
+  // Fetches the slot where a key of hash is looked for first: asked a few keys ahead, the slots of
+  // many keys are fetched at once.
   void prefetch(uint32_t hash) const { __builtin_prefetch(&slots_[hash >> (32 - bits_)]); }
 
   // The index of the key, whose hashOf is hash, added with argument if it is new.
@@ -120,16 +117,7 @@ class WantedSet {
     char padded[kHashLoad];
     uint64_t* slot = find(pad(key, padded), key.length, hash);
     if (*slot != 0) return static_cast<uint32_t>(*slot) - 1;
-    Wanted& w = wanted_[count_];
-    w = {argument, static_cast<uint32_t>(textUsed_),
-         0,        static_cast<unsigned char>(key.length),
-         0,        false,
-         {}};
-    std::memcpy(w.head, key.text, sizeof w.head);  // a fixed size copies in a few moves
-    if (key.length > sizeof w.head) {
-      std::memcpy(text_ + textUsed_, key.text + sizeof w.head, key.length - sizeof w.head);
-      textUsed_ += key.length - sizeof w.head;
-    }
+    wanted_[count_] = {argument, 0, static_cast<unsigned char>(key.length), 0, false};
     for (size_t i = 0; i < key.length; ++i) spaces_ = spaces_ || key.text[i] == ' ';
     const uint64_t look = glance<false>(padded, static_cast<int>(key.length));  // it has no "="
     filter_[filterWord(look)] |= filterMask(look);
@@ -137,7 +125,7 @@ class WantedSet {
     return static_cast<uint32_t>(count_ - 1);
   }
 
-  // The glance at bytes[0, length) that waiting takes, its word of the filter fetched; bytes has 8
+  // The glance at bytes[0, length) that mayHold takes, its word of the filter fetched; bytes has 8
   // readable.
   uint64_t look(const char* bytes, int length) const {
     const uint64_t look = spaces_ ? glance<true>(bytes, length) : glance<false>(bytes, length);
@@ -145,26 +133,59 @@ class WantedSet {
     return look;
   }
 
-  // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
-  // space, or null; bytes has 48 readable.
-  Wanted* waiting(const char* bytes, int length) {
-    return waiting(bytes, length, look(bytes, length));
+  // Whether the filter lets through the text of a look: true for every key of the set.
+  bool mayHold(uint64_t look) const {
+    const uint64_t mask = filterMask(look);
+    return (filter_[filterWord(look)] & mask) == mask;
   }
 
-  // The same, given the look at the bytes.
-  Wanted* waiting(const char* bytes, int length, uint64_t look) {
-    const uint64_t mask = filterMask(look);
-    if ((filter_[filterWord(look)] & mask) != mask) return nullptr;
-    const uint32_t hash = static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
+  // The hash of bytes[0, length) as hashOf takes it, its slot fetched; bytes has 48 readable.
+  uint32_t hashAt(const char* bytes, int length) const {
+    const uint32_t hash = hashOf(bytes, length);
+    prefetch(hash);
+    return hash;
+  }
+
+  // Fetches the key that the first slot of hash names, if it has that hash: for a text that the
+  // filter let through, most often the key it equals.
+  void prefetchKey(uint32_t hash) const {
+    const uint64_t slot = slots_[hash >> (32 - bits_)];
+    if (slot >> 32 == hash) __builtin_prefetch(&wanted_[static_cast<uint32_t>(slot) - 1]);
+  }
+
+  // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
+  // space, or null; hash is the text's hashAt, bytes has 48 readable.
+  Wanted* waiting(const char* bytes, int length, uint32_t hash) {
     const auto index = static_cast<uint32_t>(*find(bytes, static_cast<size_t>(length), hash));
     if (index == 0 || wanted_[index - 1].found) return nullptr;
     return &wanted_[index - 1];
   }
 
+  // The same, before any look: for the paths that find their records by the keys' pieces.
+  Wanted* waiting(const char* bytes, int length) {
+    if (!mayHold(look(bytes, length))) return nullptr;
+    return waiting(bytes, length, hashOf(bytes, length));
+  }
+
+  // The key that w was added for.
+  Key keyOf(const Wanted& w) const {
+    Key key;
+    std::memcpy(key.text, prefix_.data(), prefix_.size());
+    std::memcpy(key.text + prefix_.size(), w.argument, w.keyLength - prefix_.size());
+    key.length = w.keyLength;
+    key.text[key.length] = '\0';
+    return key;
+  }
+
   Wanted& operator[](uint32_t i) { return wanted_[i]; }
+  const Wanted& operator[](uint32_t i) const { return wanted_[i]; }
   size_t size() const { return count_; }
 
  private:
+  static uint32_t hashOf(const char* bytes, int length) {
+    return static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
+  }
+
   // A key's word of the filter, from the glance's top bits, and its two bits there.
   size_t filterWord(uint64_t look) const { return static_cast<size_t>(look >> (70 - filterBits_)); }
   static uint64_t filterMask(uint64_t look) {
@@ -190,19 +211,20 @@ class WantedSet {
   // A slot holds its key's hash beside it, so that a probe past other keys reads no key.
   uint64_t* find(const char* bytes, size_t length, uint32_t hash) {
     const size_t mask = (size_t{1} << bits_) - 1;
+    const size_t prefix = prefix_.size();
     for (size_t i = hash >> (32 - bits_);; i = (i + 1) & mask) {
       const uint64_t slot = slots_[i];
       if (slot == 0) return &slots_[i];
       if (slot >> 32 != hash) continue;
       const Wanted& w = wanted_[static_cast<uint32_t>(slot) - 1];
-      if (w.keyLength != length) continue;
-      const size_t head = length < sizeof w.head ? length : sizeof w.head;
-      if (sameText(w.head, bytes, head) && sameText(text_ + w.keyAt, bytes + head, length - head)) {
+      if (w.keyLength == length && sameText(prefix_.data(), bytes, prefix) &&
+          sameText(w.argument, bytes + prefix, length - prefix)) {
         return &slots_[i];
       }
     }
   }
 
+  std::string_view prefix_;    // in front of every key's argument
   uint64_t* slots_ = nullptr;  // a key's hash and the index of its Wanted plus one; 0 when empty
   int bits_ = 0;
   uint64_t* filter_ = nullptr;
@@ -210,9 +232,8 @@ class WantedSet {
   bool spaces_ = false;  // some key holds a space
   Wanted* wanted_ = nullptr;
   size_t count_ = 0;
-  char* memory_ = nullptr;  // where wanted_ was taken from
-  char* text_ = nullptr;
-  size_t textUsed_ = 0;
+  char* memory_ = nullptr;  // where the slots, the filter and the keys stand
+  size_t bytes_ = 0;
 };
 
 // Output gathered in one buffer and written when it fills.
@@ -248,14 +269,15 @@ class Output {
   int errno_ = 0;
 };
 
-// Memory taken with malloc, given back when the run returns. A confined run never returns: it
-// ends before anything is freed, since freeing may unmap memory.
+// Memory for count values of T, given back when the run returns. A confined run never returns:
+// it ends before anything is given back, since that would unmap memory.
 // (The C++ library's owning pointer would bring in headers that the musl build cannot take.)
 template <typename T>
 class Owned {
  public:
-  explicit Owned(size_t count = 1) : memory_(static_cast<T*>(std::malloc(count * sizeof(T)))) {}
-  ~Owned() { std::free(memory_); }
+  explicit Owned(size_t count, Touch touch)
+      : bytes_(count * sizeof(T)), memory_(static_cast<T*>(takeMemory(bytes_, touch))) {}
+  ~Owned() { giveMemory(memory_, bytes_); }
   Owned(const Owned&) = delete;
   Owned& operator=(const Owned&) = delete;
   explicit operator bool() const { return memory_ != nullptr; }
@@ -264,6 +286,7 @@ class Owned {
   T* operator->() const { return memory_; }
 
  private:
+  size_t bytes_;
   T* memory_;
 };
 
@@ -317,8 +340,7 @@ void take(const Scan& scan, WantedSet& set, Found& found, HostRecord& record, Wa
     w = set.waiting(record.slots[3], record.slotLength[3]);  // slots[3] has 48 bytes readable
     if (w == nullptr) return;
   }
-  const Key key = makeKey(scan.profile.keyPrefix, w->argument);
-  if (!isEntryFor(key, record, taken)) return;
+  if (!isEntryFor(set.keyOf(*w), record, taken)) return;
   char line[kSlotSize + 1];
   const std::string_view answer = answerText(record, scan.selector, line);
   std::memcpy(scan.answers + found.answersUsed, answer.data(), answer.size());
@@ -338,18 +360,18 @@ enum class Path { kOneKey, kFewKeys, kManyKeys };
 // does would cost more than looking at every key field.
 constexpr size_t kFewKeysPieceMin = 3;
 
-Path pathFor(const LookupProfile& profile, WantedSet& set) {
+Path pathFor(const WantedSet& set) {
   if (set.size() <= 1) return Path::kOneKey;
   if (set.size() > kTailsMax) return Path::kManyKeys;
   for (uint32_t i = 0; i < set.size(); ++i) {
-    const Key key = makeKey(profile.keyPrefix, set[i].argument);
+    const Key key = set.keyOf(set[i]);
     if (searchPiece(key.view()).text.size() < kFewKeysPieceMin) return Path::kManyKeys;
   }
   return Path::kFewKeys;
 }
 
 void scanForOneKey(const Scan& scan, WantedSet& set, Found& found) {
-  const Key key = makeKey(scan.profile.keyPrefix, set[0].argument);
+  const Key key = set.keyOf(set[0]);
   const KeyPiece piece = searchPiece(key.view());
   HostRecord record{};
   while (found.waiting > 0 && skipToCandidate(scan.table, piece) &&
@@ -363,7 +385,7 @@ void scanForFewKeys(const Scan& scan, WantedSet& set, Found& found) {
   KeyPiece pieces[kTailsMax];
   const auto count = static_cast<uint32_t>(set.size());
   for (uint32_t i = 0; i < count; ++i) {
-    keys[i] = makeKey(scan.profile.keyPrefix, set[i].argument);
+    keys[i] = set.keyOf(set[i]);
     pieces[i] = searchPiece(keys[i].view());
   }
   const PieceSet pieceSet = pieceSetFor(pieces, static_cast<int>(count));
@@ -375,12 +397,15 @@ void scanForFewKeys(const Scan& scan, WantedSet& set, Found& found) {
 }
 
 // A record is parsed only when its key field, found from the block's bits, is a key still waiting.
-// Records come in batches: the filter's words for a batch are fetched before any is tested.
+// Records come in batches, and what each step needs for the whole batch is fetched before the
+// step: the filter's words, then the slots of the fields it lets through, then their keys.
 void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
-  constexpr size_t kBatch = 32;
+  constexpr size_t kBatch = 64;
   RecordShowingThird batch[kBatch];
   FieldSpan fields[kBatch];
   uint64_t looks[kBatch];
+  uint32_t passed[kBatch];  // the records whose key field the filter let through
+  uint32_t hashes[kBatch];  // and the hashes of those fields
   HostRecord record{};
   while (found.waiting > 0) {
     const size_t count = nextRecordsShowingThird(scan.table, scan.bits, batch, kBatch);
@@ -393,12 +418,19 @@ void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
       if (fields[i].length < 0) continue;
       looks[i] = set.look(batch[i].bytes.data() + fields[i].start, fields[i].length);
     }
-    for (size_t i = 0; i < count && found.waiting > 0; ++i) {
-      if (fields[i].length < 0) continue;
-      const char* field = batch[i].bytes.data() + fields[i].start;
-      Wanted* w = set.waiting(field, fields[i].length, looks[i]);
+    size_t candidates = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (fields[i].length < 0 || !set.mayHold(looks[i])) continue;
+      hashes[candidates] = set.hashAt(batch[i].bytes.data() + fields[i].start, fields[i].length);
+      passed[candidates++] = static_cast<uint32_t>(i);
+    }
+    for (size_t c = 0; c < candidates; ++c) set.prefetchKey(hashes[c]);
+    for (size_t c = 0; c < candidates && found.waiting > 0; ++c) {
+      const RecordShowingThird& r = batch[passed[c]];
+      const FieldSpan& field = fields[passed[c]];
+      Wanted* w = set.waiting(r.bytes.data() + field.start, field.length, hashes[c]);
       if (w == nullptr) continue;
-      loadRecord(batch[i].bytes, record);
+      loadRecord(r.bytes, record);
       take(scan, set, found, record, w);
     }
   }
@@ -409,7 +441,7 @@ void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
 void scanTable(const Scan& scan, WantedSet& set) {
   Found found{0, set.size()};
   if (found.waiting == 0) return;
-  switch (pathFor(scan.profile, set)) {
+  switch (pathFor(set)) {
     case Path::kOneKey:
       return scanForOneKey(scan, set, found);
     case Path::kFewKeys:
@@ -468,8 +500,8 @@ void sayProblem(int err, const char* name, int error) {
 
 int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
              size_t keyCount, int out, int err, Confinement confinement) {
-  WantedSet set;
-  const Owned<uint32_t> order(keyCount + 1);
+  WantedSet set(profile.keyPrefix);
+  const Owned<uint32_t> order(keyCount + 1, Touch::kAll);
   Output output(out);
   if (!order || !output.ready() || !set.reserve(keyCount)) {
     writeAll(err, "varnquery: out of memory\n");
@@ -477,9 +509,9 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   }
   collectKeys(profile, keys, keyCount, set, order.get());
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
-  const Owned<char> answers(set.size() * answerRoom + 1);
-  const Owned<TableReader> table;
-  const Owned<BlockBits> bits;
+  const Owned<char> answers(set.size() * answerRoom + 1, Touch::kAsUsed);
+  const Owned<TableReader> table(1, Touch::kAsUsed);
+  const Owned<BlockBits> bits(1, Touch::kAsUsed);
   if (!answers || !table || !bits) {
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
