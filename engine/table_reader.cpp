@@ -84,19 +84,15 @@ bool readRecord(TableReader& table, HostRecord& record) {
 
 namespace {
 
-// The 64 bits of words from bit offset on.
-uint64_t bitsAt(const uint64_t* words, size_t offset) {
-  const size_t w = offset >> 6, shift = offset & 63;
-  // Two shifts for the next word's part, so that a shift of 0 needs no branch.
-  return words[w] >> shift | (words[w + 1] << 1) << (63 - shift);
-}
-
 // The block's maps brought up to date with the buffer.
 void refreshBits(const TableReader& table, BlockBits& bits, bool spaces) {
   if (bits.refills == table.refills) return;
   blockBits(table.buffer, table.end,
             {bits.newlines, bits.separators, bits.zeros, spaces ? bits.spaces : nullptr});
   bits.refills = table.refills;
+  uint64_t zeros = 0;
+  for (size_t w = 0; w < (table.end + 63) / 64; ++w) zeros |= bits.zeros[w];
+  bits.zeroFree = zeros == 0;
 }
 
 // The first byte of a map's kind among the limit bytes at offset of the block, limit at most 128,
@@ -124,37 +120,6 @@ bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_vie
                           newline < limit ? newline + 1 : limit);
     return newline;
   });
-}
-
-size_t nextRecordsShowingThird(TableReader& table, BlockBits& bits, RecordShowingThird* records,
-                               size_t max) {
-  size_t n = 0;
-  // While the maps are the block's, a record that ends at a newline in its first 64 bytes, inside
-  // the block, is found as nextRecordShowingThird would find it. The newlines are taken from their
-  // map one bit after another, so that each record's end waits on no load of the one before.
-  if (!table.failed && bits.refills == table.refills && table.begin < table.end) {
-    size_t offset = table.begin;
-    size_t word = offset >> 6;
-    const size_t lastWord = (table.end - 1) >> 6;  // the maps hold nothing past it
-    uint64_t ends = bits.newlines[word] & ~uint64_t{0} << (offset & 63);
-    while (n < max) {
-      while (ends == 0 && word < lastWord && (word + 1) * 64 < offset + 64) {
-        ends = bits.newlines[++word];
-      }
-      if (ends == 0) break;
-      const size_t newline = word * 64 + static_cast<size_t>(__builtin_ctzll(ends));
-      if (newline >= table.end || newline - offset >= 64) break;
-      ends &= ends - 1;
-      const size_t length = newline + 1 - offset;
-      records[n++] = {
-          {table.buffer + offset, length},
-          thirdFromBits(bitsAt(bits.separators, offset), bitsAt(bits.zeros, offset), length)};
-      offset = newline + 1;
-    }
-    table.begin = offset;
-  }
-  if (n == 0 && nextRecordShowingThird(table, bits, records[0].bytes, records[0].third)) n = 1;
-  return n;
 }
 
 bool nextRecordWithBits(TableReader& table, BlockBits& bits, RecordView& record) {

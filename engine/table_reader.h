@@ -37,7 +37,15 @@ struct BlockBits {
   uint64_t zeros[kWords];
   uint64_t spaces[kWords];    // filled for nextRecordWithBits only
   size_t refills = SIZE_MAX;  // the block they are of
+  bool zeroFree = false;      // the block holds no zero byte: its zeros map is empty
 };
+
+// The 64 bits of a map from bit offset on.
+inline uint64_t bitsAt(const uint64_t* words, size_t offset) {
+  const size_t w = offset >> 6, shift = offset & 63;
+  // Two shifts for the next word's part, so that a shift of 0 needs no branch.
+  return words[w] >> shift | (words[w + 1] << 1) << (63 - shift);
+}
 
 // The next record as readRecord reads it, left in the block rather than copied: valid until the
 // next call on table, with kRecordLoad bytes readable from its start. Also where its third field
@@ -46,18 +54,41 @@ struct BlockBits {
 bool nextRecordShowingThird(TableReader& table, BlockBits& bits, std::string_view& record,
                             PrefixField& third);
 
-// A record as nextRecordShowingThird gives it.
-struct RecordShowingThird {
-  std::string_view bytes;
-  PrefixField third;
-};
-
-// Up to max of the next records as nextRecordShowingThird gives them, as many as the block holds
-// whole (at least one while the table has any): all valid until the next call on table. Returns
-// how many; 0 when the table has ended or a read failed. For a reader that looks at every record,
-// at the cost of a few word operations each.
-size_t nextRecordsShowingThird(TableReader& table, BlockBits& bits, RecordShowingThird* records,
-                               size_t max);
+// Calls visit(bytes, third) for each of up to max of the next records, as nextRecordShowingThird
+// would give them, while the maps are the block's and a record ends at a newline in its first 64
+// bytes, inside the block; stops early when visit returns false. Returns how many it gave, which
+// may be none: nextRecordShowingThird then takes the next record. Inline, so that a reader's own
+// look at each record is made in the same loop.
+template <typename Visit>
+size_t visitRecordsShowingThird(TableReader& table, const BlockBits& bits, size_t max,
+                                Visit&& visit) {
+  if (table.failed || bits.refills != table.refills || table.begin >= table.end) return 0;
+  size_t n = 0;
+  size_t offset = table.begin;
+  size_t word = offset >> 6;
+  const size_t lastWord = (table.end - 1) >> 6;  // the maps hold nothing past it
+  // The newlines are taken from their map one bit after another, so that each record's end
+  // waits on no load of the one before.
+  uint64_t ends = bits.newlines[word] & ~uint64_t{0} << (offset & 63);
+  while (n < max) {
+    while (ends == 0 && word < lastWord && (word + 1) * 64 < offset + 64) {
+      ends = bits.newlines[++word];
+    }
+    if (ends == 0) break;
+    const size_t newline = word * 64 + static_cast<size_t>(__builtin_ctzll(ends));
+    if (newline >= table.end || newline - offset >= 64) break;
+    ends &= ends - 1;
+    const size_t length = newline + 1 - offset;
+    const uint64_t zeros = bits.zeroFree ? 0 : bitsAt(bits.zeros, offset);
+    const PrefixField third = thirdFromBits(bitsAt(bits.separators, offset), zeros, length);
+    ++n;
+    const bool more = visit(std::string_view(table.buffer + offset, length), third);
+    offset = newline + 1;
+    if (!more) break;
+  }
+  table.begin = offset;
+  return n;
+}
 
 // A record left in the block, with what parseRecord would find of it before any change.
 struct RecordView {

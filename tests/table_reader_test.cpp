@@ -58,23 +58,44 @@ TEST(ReadRecord, CarriesRecordsAcrossBlocks) {
   EXPECT_EQ(recordsOf(table), expected);
 }
 
-// The reader that cuts records' bits from maps of the whole block gives each record as readRecord
-// does, with the bits that recordBits finds in its usable text: at block edges, past zero bytes.
+// The readers that cut records' bits from maps of the whole block give each record as readRecord
+// does, with the bits that recordBits finds in its usable text, or the key field that the whole
+// record shows: at block edges, past zero bytes.
 TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
   std::mt19937 rng(7);
   std::string table;
   while (table.size() < 3 * kBlockSize) table += randomTable(rng);
   ScratchFile file(table);
-  auto plain = std::make_unique<TableReader>(), cut = std::make_unique<TableReader>();
+  auto plain = std::make_unique<TableReader>(), cut = std::make_unique<TableReader>(),
+       walk = std::make_unique<TableReader>();
   plain->fd = open(file.path().c_str(), O_RDONLY);
   cut->fd = open(file.path().c_str(), O_RDONLY);
-  auto bits = std::make_unique<BlockBits>();
+  walk->fd = open(file.path().c_str(), O_RDONLY);
+  auto bits = std::make_unique<BlockBits>(), walkBits = std::make_unique<BlockBits>();
   HostRecord record{};
   RecordView view;
   for (size_t n = 0; readRecord(*plain, record); ++n) {
     ASSERT_TRUE(nextRecordWithBits(*cut, *bits, view)) << "record " << n;
     const std::string_view bytes(record.buffer, record.length);
     ASSERT_EQ(view.bytes, bytes) << "record " << n;
+    // One record at a time from the walk, or the one-record reader where the bits show none.
+    std::string_view walked;
+    PrefixField third{};
+    const auto take = [&](std::string_view b, const PrefixField& t) {
+      walked = b;
+      third = t;
+      return true;
+    };
+    ASSERT_TRUE(visitRecordsShowingThird(*walk, *walkBits, 1, take) == 1 ||
+                nextRecordShowingThird(*walk, *walkBits, walked, third))
+        << "record " << n;
+    ASSERT_EQ(walked, bytes) << "record " << n;
+    const FieldSpan whole = keyFieldSpan(walked, {0, -1, false}),
+                    seen = keyFieldSpan(walked, third);
+    ASSERT_EQ(seen.length, whole.length) << "record " << n << " " << show(bytes);
+    if (whole.length >= 0) {
+      ASSERT_EQ(seen.start, whole.start) << "record " << n << " " << show(bytes);
+    }
     const int usable = static_cast<int>(strnlen(record.buffer, record.length));
     ASSERT_EQ(view.usable, usable) << "record " << n << " " << show(bytes);
     const RecordBits expected = recordBits(record.buffer, usable);
@@ -87,6 +108,7 @@ TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
   EXPECT_FALSE(nextRecordWithBits(*cut, *bits, view));
   close(plain->fd);
   close(cut->fd);
+  close(walk->fd);
 }
 
 TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {

@@ -151,7 +151,8 @@ struct ByteScan {
 // The form at level, or null where this build or this processor lacks it.
 const ByteScan* byteScanAt(ScanLevel level);
 
-// The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 where the
+// The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 (with the
+// BMI1 and BMI2 that come with it, which other code of that level may use) where the
 // processor has it, found on first need, else the build's own. Tests may force any form that
 // byteScanAt offers; false, and nothing changed, where it offers none.
 ScanLevel blockScanLevel();
