@@ -21,6 +21,8 @@ constexpr bool kChecked = false;
 #endif
 
 constexpr size_t kHugePage = size_t{2} << 20;
+// From half a huge page on, one huge page costs less than the small pages it replaces.
+constexpr size_t kHugeFrom = kHugePage / 2;
 constexpr size_t kPage = 4096;
 
 // Not in every C library's headers; a kernel that lacks them refuses the advice, which only costs
@@ -45,9 +47,9 @@ void* mapPages(size_t bytes, int flags) {
 void* takeMemory(size_t bytes, Touch touch) {
   if (bytes == 0) bytes = 1;
   if constexpr (kChecked) return std::calloc(1, bytes);
-  if (bytes < kHugePage) {
-    // Below a huge page the memory stays in small pages, so that a few thousand keys keep to a
-    // small footprint.
+  if (bytes < kHugeFrom) {
+    // Below that the memory stays in small pages, so that a few thousand keys keep to a small
+    // footprint.
     return mapPages(roundUp(bytes, kPage), touch == Touch::kAll ? MAP_POPULATE : 0);
   }
   // A huge page must start at a multiple of its size: a range one huge page longer holds such a
@@ -70,5 +72,5 @@ void giveMemory(void* memory, size_t bytes) {
   if constexpr (kChecked) return std::free(memory);
   if (memory == nullptr) return;
   if (bytes == 0) bytes = 1;
-  munmap(memory, roundUp(bytes, bytes < kHugePage ? kPage : kHugePage));
+  munmap(memory, roundUp(bytes, bytes < kHugeFrom ? kPage : kHugePage));
 }
