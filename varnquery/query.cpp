@@ -120,24 +120,27 @@ class WantedSet {
     wanted_[count_] = {argument, 0, static_cast<unsigned char>(key.length), 0, false};
     for (size_t i = 0; i < key.length; ++i) spaces_ = spaces_ || key.text[i] == ' ';
     const uint64_t look = glance<false>(padded, static_cast<int>(key.length));  // it has no "="
-    filter_[filterWord(look)] |= filterMask(look);
+    filter_[look >> (70 - filterBits_)] |= filterMask(look);
     *slot = uint64_t{hash} << 32 | ++count_;
     return static_cast<uint32_t>(count_ - 1);
   }
 
-  // The glance at bytes[0, length) that mayHold takes, its word of the filter fetched; bytes has 8
-  // readable.
-  uint64_t look(const char* bytes, int length) const {
-    const uint64_t look = spaces_ ? glance<true>(bytes, length) : glance<false>(bytes, length);
-    // __builtin_prefetch(&filter_[filterWord(look)]);
-    return look;
-  }
+  // The filter alone, as a walk over every record keeps it: a copy held in registers.
+  struct Filter {
+    const uint64_t* words;
+    int shift;  // of a glance, to its word
 
-  // Whether the filter lets through the text of a look: true for every key of the set.
-  bool mayHold(uint64_t look) const {
-    const uint64_t mask = filterMask(look);
-    return (filter_[filterWord(look)] & mask) == mask;
-  }
+    // Whether the filter lets bytes[0, length) through, the glance taken with "=" read as a
+    // space when kSpaces: true for every key of the set. bytes has 8 readable.
+    template <bool kSpaces>
+    bool mayHold(const char* bytes, int length) const {
+      const uint64_t look = glance<kSpaces>(bytes, length);
+      const uint64_t mask = filterMask(look);
+      return (words[look >> shift] & mask) == mask;
+    }
+  };
+  Filter filter() const { return {filter_, 70 - filterBits_}; }
+  bool spaces() const { return spaces_; }  // some key holds a space: see glance
 
   // The hash of bytes[0, length) as hashOf takes it, its slot fetched; bytes has 48 readable.
   uint32_t hashAt(const char* bytes, int length) const {
@@ -161,9 +164,12 @@ class WantedSet {
     return &wanted_[index - 1];
   }
 
-  // The same, before any look: for the paths that find their records by the keys' pieces.
+  // The same, before any hash: for the paths that find their records by the keys' pieces.
   Wanted* waiting(const char* bytes, int length) {
-    if (!mayHold(look(bytes, length))) return nullptr;
+    const Filter f = filter();
+    if (!(spaces_ ? f.mayHold<true>(bytes, length) : f.mayHold<false>(bytes, length))) {
+      return nullptr;
+    }
     return waiting(bytes, length, hashOf(bytes, length));
   }
 
@@ -186,8 +192,8 @@ class WantedSet {
     return static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
   }
 
-  // A key's word of the filter, from the glance's top bits, and its two bits there.
-  size_t filterWord(uint64_t look) const { return static_cast<size_t>(look >> (70 - filterBits_)); }
+  // A key's word of the filter is its glance's top bits, filterBits_ - 6 of them (a shift of
+  // 70 - filterBits_); these are its two bits there.
   static uint64_t filterMask(uint64_t look) {
     return uint64_t{1} << (look >> 20 & 63) | uint64_t{1} << (look >> 26 & 63);
   }
@@ -404,20 +410,28 @@ struct Candidate {
 };
 constexpr size_t kCandidatesMax = 32;
 
+// Where a record's key field stands when its first 64 bytes do not show it: kept out of the walk's
+// loop, which seldom needs it.
+__attribute__((noinline)) FieldSpan keyFieldBeyond(std::string_view bytes, PrefixField third) {
+  return keyFieldSpan(bytes, third);
+}
+
 // Walks the records of the block from the reader's place, finding each one's key field and
-// looking at it through the set's filter, until max records have passed or the block's bits show
-// no more; returns how many passed, which were put in candidates, and takes one record the slow
-// way where the bits show none. walked says whether the table had any record left.
-inline size_t walkRecords(const Scan& scan, const WantedSet& set, Candidate* candidates,
+// looking at it through the set's filter (kSpaces as the set's spaces()), until kCandidatesMax
+// records have passed or the block's bits show no more; returns how many passed, which were put
+// in candidates, and takes one record the slow way where the bits show none. walked says whether
+// the table had any record left.
+template <bool kSpaces>
+inline size_t walkRecords(const Scan& scan, WantedSet::Filter filter, Candidate* candidates,
                           bool& walked) {
   size_t count = 0;
-  const auto consider = [&set, candidates, &count](std::string_view bytes,
-                                                   const PrefixField& third) {
-    // Most records show their key field in their first 64 bytes, and need no call to find it.
+  const auto consider = [filter, candidates, &count](std::string_view bytes,
+                                                     const PrefixField& third) {
+    // Most records show their key field in their first 64 bytes.
     const FieldSpan field =
         third.known ? FieldSpan{third.start, third.length < kSlotSize ? third.length : -1}
-                    : keyFieldSpan(bytes, third);
-    if (field.length >= 0 && set.mayHold(set.look(bytes.data() + field.start, field.length))) {
+                    : keyFieldBeyond(bytes, third);
+    if (field.length >= 0 && filter.mayHold<kSpaces>(bytes.data() + field.start, field.length)) {
       candidates[count++] = {bytes, field, 0};
     }
     return count < kCandidatesMax;
@@ -432,30 +446,31 @@ inline size_t walkRecords(const Scan& scan, const WantedSet& set, Candidate* can
   return count;
 }
 
-size_t walkRecordsPlain(const Scan& scan, const WantedSet& set, Candidate* candidates,
-                        bool& walked) {
-  return walkRecords(scan, set, candidates, walked);
+// The walk for each kind of set, as a plain function and, where the processor has AVX2, compiled
+// a second time for it. The walk is all bit work on words, which every processor with AVX2 does
+// in single instructions of BMI1 and BMI2 (shifts by a count in any register, the count of
+// trailing zeros): with everything it calls inlined, it took a tenth less time.
+using Walk = size_t (*)(const Scan&, WantedSet::Filter, Candidate*, bool&);
+template <bool kSpaces>
+size_t walkPlain(const Scan& scan, WantedSet::Filter filter, Candidate* candidates, bool& walked) {
+  return walkRecords<kSpaces>(scan, filter, candidates, walked);
 }
-
 #if defined(__x86_64__)
-// The walk is all bit work on words, which every processor with AVX2 does in single instructions
-// of BMI1 and BMI2 (shifts by a count in any register, the count of trailing zeros): compiled a
-// second time for them, with everything it calls inlined, it took a tenth less time.
-__attribute__((target("avx2,bmi,bmi2"), flatten)) size_t walkRecordsBmi2(const Scan& scan,
-                                                                         const WantedSet& set,
-                                                                         Candidate* candidates,
-                                                                         bool& walked) {
-  return walkRecords(scan, set, candidates, walked);
+template <bool kSpaces>
+__attribute__((target("avx2,bmi,bmi2"), flatten)) size_t walkBmi2(const Scan& scan,
+                                                                  WantedSet::Filter filter,
+                                                                  Candidate* candidates,
+                                                                  bool& walked) {
+  return walkRecords<kSpaces>(scan, filter, candidates, walked);
 }
 #endif
 
-// The walk for this processor: the block scans' form tells what it has.
-using Walk = size_t (*)(const Scan&, const WantedSet&, Candidate*, bool&);
-Walk walkForProcessor() {
+// The walk for this processor and set: the block scans' form tells what the processor has.
+Walk walkFor(const WantedSet& set) {
 #if defined(__x86_64__)
-  if (blockScanLevel() == ScanLevel::kAvx2) return walkRecordsBmi2;
+  if (blockScanLevel() == ScanLevel::kAvx2) return set.spaces() ? walkBmi2<true> : walkBmi2<false>;
 #endif
-  return walkRecordsPlain;
+  return set.spaces() ? walkPlain<true> : walkPlain<false>;
 }
 
 // A record is parsed only when its key field, found from the block's bits, is a key still waiting.
@@ -463,12 +478,13 @@ Walk walkForProcessor() {
 // are gathered, and what each later step needs for all of them is fetched before the step: their
 // slots, then their keys.
 void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
-  const Walk walk = walkForProcessor();
+  const Walk walk = walkFor(set);
+  const WantedSet::Filter filter = set.filter();
   Candidate candidates[kCandidatesMax];
   HostRecord record{};
   bool walked = true;
   while (found.waiting > 0 && walked) {
-    const size_t count = walk(scan, set, candidates, walked);
+    const size_t count = walk(scan, filter, candidates, walked);
     for (size_t c = 0; c < count; ++c) {
       Candidate& k = candidates[c];
       k.hash = set.hashAt(k.bytes.data() + k.field.start, k.field.length);
