@@ -17,6 +17,7 @@
 #include "reference.h"
 #include "test_util.h"
 #include "varnquery/keys.h"
+#include "varnquery/memory.h"
 
 namespace {
 
@@ -139,9 +140,18 @@ TEST(Query, EachPathAtItsEdges) {
       k39 +
       "\tf4\n"
       "f1\tf2\tk\tf4\n"
+      // For the walk over every record: a key field past the first 64 bytes, one cut by a zero
+      // byte, and one with a space.
+      "f1" +
+      std::string(64, 'x') +
+      "\tf2\thostab7\tf4\n"
+      "f1\tf2\thostab8\0z\tf4\n"s
+      "f1\tf2\thost ab9\tf4\n"
       "f1\tf2\tnabc\tf4";
   std::vector<std::string> many = {"hostab"};
   for (int i = 0; many.size() < kTailsMax + 1; ++i) many.push_back("hostab" + std::to_string(i));
+  std::vector<std::string> withSpace = many;
+  withSpace.push_back("host ab9");
   const std::vector<std::vector<std::string>> kRows = {
       {"hostab"},
       {"abcd ef"},
@@ -151,6 +161,7 @@ TEST(Query, EachPathAtItsEdges) {
       {k39 + "k", k39, "hostab"},
       std::vector<std::string>(many.begin(), many.end() - 1),
       many,
+      withSpace,
   };
   ScratchFile file(table);
   QueryOptions options;
@@ -175,6 +186,23 @@ TEST(Query, ReportsATableThatCannotBeOpenedOrRead) {
   EXPECT_EQ(directory.status, kQueryTrouble);
   EXPECT_EQ(directory.out, "Not Found\nNot Found\n");
   EXPECT_EQ(directory.err, "varnquery: /tmp: Is a directory\n");
+}
+
+// The batch's memory is zeroed, aligned and whole on both sides of each size where the way it is
+// taken changes: a page, 1 MiB (huge pages from there), a huge page.
+TEST(Memory, ZeroedAndWholeAtEverySize) {
+  constexpr size_t kMiB = size_t{1} << 20;
+  for (const size_t bytes :
+       {size_t{1}, size_t{4096}, size_t{4097}, kMiB - 1, kMiB, 2 * kMiB, 2 * kMiB + 1, 5 * kMiB}) {
+    for (const Touch touch : {Touch::kAll, Touch::kAsUsed}) {
+      auto* memory = static_cast<unsigned char*>(takeMemory(bytes, touch));
+      ASSERT_NE(memory, nullptr) << bytes;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(memory) % 16, 0u) << bytes;
+      EXPECT_EQ(std::count(memory, memory + bytes, 0), static_cast<std::ptrdiff_t>(bytes)) << bytes;
+      std::fill(memory, memory + bytes, 0xa5);  // every byte may be written
+      giveMemory(memory, bytes);
+    }
+  }
 }
 
 // Keys as lines of standard input: exactly the bytes of each line, as an argument would carry

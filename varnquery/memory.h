@@ -8,7 +8,7 @@
 // answers come.
 enum class Touch { kAll, kAsUsed };
 
-// bytes of zeroed memory aligned to 64, or null. Fresh pages cost a fault each on their first
+// bytes of zeroed memory aligned to 16, or null. Fresh pages cost a fault each on their first
 // touch, and with 100,000 keys the faults took longer than reading a 58 MB table: memory that
 // will all be touched is made ready in one call, and from 2 MiB on it is asked for in huge pages,
 // of which one fault makes 2 MiB.
