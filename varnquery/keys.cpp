@@ -25,13 +25,16 @@ bool grow(char*& text, size_t& room, size_t size, size_t wanted) {
 KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   size_t size = 0;
   size_t room = 64 * 1024;
-  // A file tells its size: its keys are read into one piece of memory, made ready at once, with a
-  // byte to spare for the read that finds the end.
+  Touch touch = Touch::kAsUsed;
+  // A file tells its size: its keys are read into one piece of memory just as large, made ready at
+  // once, with a byte to spare for the read that finds the end. (A file of the kernel's may say 0
+  // and hold more: the memory grows as for a pipe.)
   struct stat file;
-  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && static_cast<size_t>(file.st_size) >= room) {
+  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0) {
     room = static_cast<size_t>(file.st_size) + 1;
+    touch = Touch::kAll;
   }
-  char* text = static_cast<char*>(takeMemory(room + 1, Touch::kAll));
+  char* text = static_cast<char*>(takeMemory(room + 1, touch));
   if (text == nullptr) return KeyRead::kNoMemory;
   for (;;) {
     if (size == room && !grow(text, room, size, room * 2)) {
