@@ -8,6 +8,7 @@
 
 #include "key_search.h"
 #include "record.h"
+#include "short_copy.h"
 #include "table_reader.h"
 
 namespace {
@@ -59,8 +60,8 @@ Key makeKey(std::string_view prefix, const char* argument) {
     key.tooLong = true;
     return key;
   }
-  std::memcpy(key.text, prefix.data(), prefix.size());
-  std::memcpy(key.text + prefix.size(), argument, length);
+  copyShort<kSlotSize - 1>(key.text, prefix.data(), prefix.size());
+  copyShort<kSlotSize - 1>(key.text + prefix.size(), argument, length);
   key.length = prefix.size() + length;
   key.text[key.length] = '\0';
   return key;
@@ -74,7 +75,7 @@ std::string_view answerText(const HostRecord& record, Selector selector,
                             char (&line)[kSlotSize + 1]) {
   if (selector.lineMode) return record.rawText();
   const std::string_view field = record.slot(selector.var);
-  std::memcpy(line, field.data(), field.size());
+  copyShort<kSlotSize - 1>(line, field.data(), field.size());
   line[field.size()] = '\n';
   return {line, field.size() + 1};
 }

@@ -189,11 +189,11 @@ TEST(Query, ReportsATableThatCannotBeOpenedOrRead) {
 }
 
 // The batch's memory is zeroed, aligned and whole on both sides of each size where the way it is
-// taken changes: a page, 1 MiB (huge pages from there), a huge page.
+// taken changes: a page, 512 KiB (huge pages from there), a huge page.
 TEST(Memory, ZeroedAndWholeAtEverySize) {
   constexpr size_t kMiB = size_t{1} << 20;
-  for (const size_t bytes :
-       {size_t{1}, size_t{4096}, size_t{4097}, kMiB - 1, kMiB, 2 * kMiB, 2 * kMiB + 1, 5 * kMiB}) {
+  for (const size_t bytes : {size_t{1}, size_t{4096}, size_t{4097}, kMiB / 2 - 1, kMiB / 2,
+                             2 * kMiB, 2 * kMiB + 1, 5 * kMiB}) {
     for (const Touch touch : {Touch::kAll, Touch::kAsUsed}) {
       auto* memory = static_cast<unsigned char*>(takeMemory(bytes, touch));
       ASSERT_NE(memory, nullptr) << bytes;

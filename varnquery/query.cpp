@@ -12,6 +12,7 @@
 
 #include "engine/key_search.h"
 #include "engine/limits.h"
+#include "engine/short_copy.h"
 #include "engine/table_reader.h"
 #include "varnquery/memory.h"
 
@@ -80,7 +81,8 @@ inline uint64_t glance(const char* bytes, int length) {
 // The distinct keys that may match, in open addressing by their hash, behind a filter of two bits
 // a key in one word, sixteen bits a key, which stays near the processor for thousands of keys and
 // turns most key fields of a table away by their glance and one load, before any hash is taken.
-// Memory grows with the keys alone, and is all taken, in one piece, before the table is read.
+// Memory grows with the keys alone, and is all taken, in one piece, before the table is read;
+// the piece also holds, for each key argument, the index of its key (see order).
 class WantedSet {
  public:
   explicit WantedSet(std::string_view prefix) : prefix_(prefix) {}
@@ -92,12 +94,14 @@ class WantedSet {
     filterBits_ = bits_ + 3 < 20 ? bits_ + 3 : 20;
     const size_t slotBytes = (size_t{1} << bits_) * sizeof *slots_;
     const size_t filterBytes = size_t{1} << (filterBits_ - 3);
-    bytes_ = slotBytes + filterBytes + (keys + 1) * sizeof(Wanted);
+    const size_t wantedBytes = (keys + 1) * sizeof(Wanted);
+    bytes_ = slotBytes + filterBytes + wantedBytes + (keys + 1) * sizeof *order_;
     memory_ = static_cast<char*>(takeMemory(bytes_, Touch::kAll));
     if (memory_ == nullptr) return false;
     slots_ = reinterpret_cast<uint64_t*>(memory_);
     filter_ = reinterpret_cast<uint64_t*>(memory_ + slotBytes);
     wanted_ = reinterpret_cast<Wanted*>(memory_ + slotBytes + filterBytes);
+    order_ = reinterpret_cast<uint32_t*>(memory_ + slotBytes + filterBytes + wantedBytes);
     return true;
   }
   ~WantedSet() { giveMemory(memory_, bytes_); }
@@ -156,6 +160,13 @@ class WantedSet {
     if (slot >> 32 == hash) __builtin_prefetch(&wanted_[static_cast<uint32_t>(slot) - 1]);
   }
 
+  // Fetches the text of the key that prefetchKey fetched, once that has come: most often the text
+  // that a hit is compared with.
+  void prefetchText(uint32_t hash) const {
+    const uint64_t slot = slots_[hash >> (32 - bits_)];
+    if (slot >> 32 == hash) __builtin_prefetch(wanted_[static_cast<uint32_t>(slot) - 1].argument);
+  }
+
   // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
   // space, or null; hash is the text's hashAt, bytes has 48 readable.
   Wanted* waiting(const char* bytes, int length, uint32_t hash) {
@@ -176,12 +187,15 @@ class WantedSet {
   // The key that w was added for.
   Key keyOf(const Wanted& w) const {
     Key key;
-    std::memcpy(key.text, prefix_.data(), prefix_.size());
-    std::memcpy(key.text + prefix_.size(), w.argument, w.keyLength - prefix_.size());
+    copyShort<kSlotSize - 1>(key.text, prefix_.data(), prefix_.size());
+    copyShort<kSlotSize - 1>(key.text + prefix_.size(), w.argument, w.keyLength - prefix_.size());
     key.length = w.keyLength;
     key.text[key.length] = '\0';
     return key;
   }
+
+  // Room for the index of each key argument's key, or kNeverFound, in the order of the arguments.
+  uint32_t* order() const { return order_; }
 
   Wanted& operator[](uint32_t i) { return wanted_[i]; }
   const Wanted& operator[](uint32_t i) const { return wanted_[i]; }
@@ -238,7 +252,8 @@ class WantedSet {
   bool spaces_ = false;  // some key holds a space
   Wanted* wanted_ = nullptr;
   size_t count_ = 0;
-  char* memory_ = nullptr;  // where the slots, the filter and the keys stand
+  uint32_t* order_ = nullptr;
+  char* memory_ = nullptr;  // where the slots, the filter, the keys and the order stand
   size_t bytes_ = 0;
 };
 
@@ -251,7 +266,11 @@ class Output {
 
   void add(std::string_view bytes) {
     if (used_ + bytes.size() > kOutputSize) flush();
-    std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
+    if (bytes.size() <= 64) {
+      copyShort<64>(buffer_ + used_, bytes.data(), bytes.size());
+    } else {
+      std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
+    }
     used_ += bytes.size();
   }
   void add(char c) { add(std::string_view(&c, 1)); }
@@ -349,7 +368,11 @@ void take(const Scan& scan, WantedSet& set, Found& found, HostRecord& record, Wa
   if (!isEntryFor(set.keyOf(*w), record, taken)) return;
   char line[kSlotSize + 1];
   const std::string_view answer = answerText(record, scan.selector, line);
-  std::memcpy(scan.answers + found.answersUsed, answer.data(), answer.size());
+  if (answer.size() <= 64) {
+    copyShort<64>(scan.answers + found.answersUsed, answer.data(), answer.size());
+  } else {
+    std::memcpy(scan.answers + found.answersUsed, answer.data(), answer.size());
+  }
   w->answerAt = static_cast<uint32_t>(found.answersUsed);
   w->answerLength = static_cast<unsigned char>(answer.size());
   w->found = true;
@@ -490,6 +513,7 @@ void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
       k.hash = set.hashAt(k.bytes.data() + k.field.start, k.field.length);
     }
     for (size_t c = 0; c < count; ++c) set.prefetchKey(candidates[c].hash);
+    for (size_t c = 0; c < count; ++c) set.prefetchText(candidates[c].hash);
     for (size_t c = 0; c < count && found.waiting > 0; ++c) {
       const Candidate& k = candidates[c];
       Wanted* w = set.waiting(k.bytes.data() + k.field.start, k.field.length, k.hash);
@@ -565,13 +589,12 @@ void sayProblem(int err, const char* name, int error) {
 int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
              size_t keyCount, int out, int err, Confinement confinement) {
   WantedSet set(profile.keyPrefix);
-  const Owned<uint32_t> order(keyCount + 1, Touch::kAll);
   Output output(out);
-  if (!order || !output.ready() || !set.reserve(keyCount)) {
+  if (!output.ready() || !set.reserve(keyCount)) {
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  collectKeys(profile, keys, keyCount, set, order.get());
+  collectKeys(profile, keys, keyCount, set, set.order());
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
   const Owned<char> answers(set.size() * answerRoom + 1, Touch::kAsUsed);
   const Owned<TableReader> table(1, Touch::kAsUsed);
@@ -592,7 +615,7 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   scanTable({profile, options.selector, *table, *bits, answers.get()}, set);
   const bool readFailed = table->failed;
   const int readError = errno;
-  const bool allFound = writeAnswers(options, order.get(), keyCount, set, answers.get(), output);
+  const bool allFound = writeAnswers(options, set.order(), keyCount, set, answers.get(), output);
   int status = allFound ? kQueryAllFound : kQuerySomeNotFound;
   if (!output.flush()) {
     sayProblem(err, "standard output", output.error());
