@@ -189,18 +189,19 @@ TEST(Query, ReportsATableThatCannotBeOpenedOrRead) {
 }
 
 // The batch's memory is zeroed, aligned and whole on both sides of each size where the way it is
-// taken changes: a page, 512 KiB (huge pages from there), a huge page.
+// taken changes: a page, 512 KiB (huge pages from there for memory all touched), a huge page
+// (from there for memory touched as used).
 TEST(Memory, ZeroedAndWholeAtEverySize) {
   constexpr size_t kMiB = size_t{1} << 20;
   for (const size_t bytes : {size_t{1}, size_t{4096}, size_t{4097}, kMiB / 2 - 1, kMiB / 2,
-                             2 * kMiB, 2 * kMiB + 1, 5 * kMiB}) {
+                             2 * kMiB - 1, 2 * kMiB, 2 * kMiB + 1, 5 * kMiB}) {
     for (const Touch touch : {Touch::kAll, Touch::kAsUsed}) {
       auto* memory = static_cast<unsigned char*>(takeMemory(bytes, touch));
       ASSERT_NE(memory, nullptr) << bytes;
       EXPECT_EQ(reinterpret_cast<uintptr_t>(memory) % 16, 0u) << bytes;
       EXPECT_EQ(std::count(memory, memory + bytes, 0), static_cast<std::ptrdiff_t>(bytes)) << bytes;
       std::fill(memory, memory + bytes, 0xa5);  // every byte may be written
-      giveMemory(memory, bytes);
+      giveMemory(memory, bytes, touch);
     }
   }
 }

@@ -9,14 +9,16 @@
 
 namespace {
 
-// The text's memory made room bytes long, its first size bytes kept; false when there is no memory.
-bool grow(char*& text, size_t& room, size_t size, size_t wanted) {
+// The text's memory, taken as touch says, made room bytes long, its first size bytes kept; false
+// when there is no memory.
+bool grow(char*& text, size_t& room, Touch& touch, size_t size, size_t wanted) {
   char* grown = static_cast<char*>(takeMemory(wanted + 1, Touch::kAsUsed));
   if (grown == nullptr) return false;
   std::memcpy(grown, text, size);
-  giveMemory(text, room + 1);
+  giveMemory(text, room + 1, touch);
   text = grown;
   room = wanted;
+  touch = Touch::kAsUsed;
   return true;
 }
 
@@ -37,13 +39,13 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   char* text = static_cast<char*>(takeMemory(room + 1, touch));
   if (text == nullptr) return KeyRead::kNoMemory;
   for (;;) {
-    if (size == room && !grow(text, room, size, room * 2)) {
-      giveMemory(text, room + 1);
+    if (size == room && !grow(text, room, touch, size, room * 2)) {
+      giveMemory(text, room + 1, touch);
       return KeyRead::kNoMemory;
     }
     const ssize_t got = read(fd, text + size, room - size);
     if (got < 0) {
-      giveMemory(text, room + 1);
+      giveMemory(text, room + 1, touch);
       return KeyRead::kFailed;
     }
     if (got == 0) break;
@@ -57,7 +59,7 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   const char** keys =
       static_cast<const char**>(takeMemory((count + 1) * sizeof *keys, Touch::kAll));
   if (keys == nullptr) {
-    giveMemory(text, room + 1);
+    giveMemory(text, room + 1, touch);
     return KeyRead::kNoMemory;
   }
   // Each key is searched for a zero byte only when the text holds one.
@@ -68,8 +70,8 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
     size_t length = 0;
     while (text[start + length] != end) ++length;  // text[size] is an end
     if (zeros && std::memchr(text + start, '\0', length) != nullptr) {
-      giveMemory(keys, (count + 1) * sizeof *keys);
-      giveMemory(text, room + 1);
+      giveMemory(keys, (count + 1) * sizeof *keys, Touch::kAll);
+      giveMemory(text, room + 1, touch);
       list.badLine = n + 1;
       return KeyRead::kZeroByte;
     }
@@ -79,13 +81,14 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   }
   list.text = text;
   list.textBytes = room + 1;
+  list.textTouch = touch;
   list.keys = keys;
   list.count = count;
   return KeyRead::kRead;
 }
 
 void freeKeys(KeyList& list) {
-  giveMemory(list.keys, (list.count + 1) * sizeof *list.keys);
-  giveMemory(list.text, list.textBytes);
+  giveMemory(list.keys, (list.count + 1) * sizeof *list.keys, Touch::kAll);
+  giveMemory(list.text, list.textBytes, list.textTouch);
   list = KeyList{};
 }

@@ -23,8 +23,12 @@ constexpr bool kChecked = false;
 constexpr size_t kHugePage = size_t{2} << 20;
 // From a quarter of a huge page on, one huge page costs less time than the small pages it
 // replaces (on a virtual machine each small page's fault costs about 5 to 10 microseconds, a
-// whole huge page about 80), and below it 10,000 keys keep within their 2 MiB.
-constexpr size_t kHugeFrom = kHugePage / 4;
+// whole huge page about 80), and below it 10,000 keys keep within their 2 MiB. Memory touched as
+// used may stay mostly untouched, as the answers of keys not found do: it takes huge pages only
+// where it fills one.
+bool inHugePages(size_t bytes, Touch touch) {
+  return bytes >= (touch == Touch::kAll ? kHugePage / 4 : kHugePage);
+}
 constexpr size_t kPage = 4096;
 
 // Not in every C library's headers; a kernel that lacks them refuses the advice, which only costs
@@ -49,7 +53,7 @@ void* mapPages(size_t bytes, int flags) {
 void* takeMemory(size_t bytes, Touch touch) {
   if (bytes == 0) bytes = 1;
   if constexpr (kChecked) return std::calloc(1, bytes);
-  if (bytes < kHugeFrom) {
+  if (!inHugePages(bytes, touch)) {
     // Below that the memory stays in small pages, so that a few thousand keys keep to a small
     // footprint.
     return mapPages(roundUp(bytes, kPage), touch == Touch::kAll ? MAP_POPULATE : 0);
@@ -70,9 +74,9 @@ void* takeMemory(size_t bytes, Touch touch) {
   return memory;
 }
 
-void giveMemory(void* memory, size_t bytes) {
+void giveMemory(void* memory, size_t bytes, Touch touch) {
   if constexpr (kChecked) return std::free(memory);
   if (memory == nullptr) return;
   if (bytes == 0) bytes = 1;
-  munmap(memory, roundUp(bytes, bytes < kHugeFrom ? kPage : kHugePage));
+  munmap(memory, roundUp(bytes, inHugePages(bytes, touch) ? kHugePage : kPage));
 }

@@ -104,7 +104,7 @@ class WantedSet {
     order_ = reinterpret_cast<uint32_t*>(memory_ + slotBytes + filterBytes + wantedBytes);
     return true;
   }
-  ~WantedSet() { giveMemory(memory_, bytes_); }
+  ~WantedSet() { giveMemory(memory_, bytes_, Touch::kAll); }
 
   // The hash by which add files a key.
   static uint32_t hashOf(const Key& key) {
@@ -301,8 +301,10 @@ template <typename T>
 class Owned {
  public:
   explicit Owned(size_t count, Touch touch)
-      : bytes_(count * sizeof(T)), memory_(static_cast<T*>(takeMemory(bytes_, touch))) {}
-  ~Owned() { giveMemory(memory_, bytes_); }
+      : bytes_(count * sizeof(T)),
+        touch_(touch),
+        memory_(static_cast<T*>(takeMemory(bytes_, touch))) {}
+  ~Owned() { giveMemory(memory_, bytes_, touch_); }
   Owned(const Owned&) = delete;
   Owned& operator=(const Owned&) = delete;
   explicit operator bool() const { return memory_ != nullptr; }
@@ -312,6 +314,7 @@ class Owned {
 
  private:
   size_t bytes_;
+  Touch touch_;
   T* memory_;
 };
 
