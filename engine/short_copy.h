@@ -45,4 +45,11 @@ inline void copyShort(char* to, const char* from, size_t n) {
   }
 }
 
+// Copies n bytes, of any number, from from to to: inline up to 64, as an answer or a piece of
+// output most often is, and by memcpy past that.
+inline void copyFew(char* to, const char* from, size_t n) {
+  if (n <= 64) return copyShort<64>(to, from, n);
+  std::memcpy(to, from, n);
+}
+
 #endif  // ENGINE_SHORT_COPY_H_

@@ -131,15 +131,16 @@ TEST(ParseRecord, EmptiesSlotsAnEarlierRecordFilled) {
 
 }  // namespace
 
-// Every length a key, a field or a short answer can have, from texts that start at every offset
-// of a word: exactly the n bytes arrive, and the bytes around them stay as they were.
+// Every length a key, a field or a short answer can have, and a few past the inline copies, from
+// texts that start at every offset of a word: exactly the n bytes arrive, and the bytes around
+// them stay as they were.
 TEST(CopyShort, EveryLengthExactlyAndNothingAround) {
-  for (size_t n = 0; n <= 64; ++n) {
+  for (size_t n = 0; n <= 72; ++n) {
     for (size_t offset = 0; offset < 8; ++offset) {
       char from[80], to[80];
       for (size_t i = 0; i < sizeof from; ++i) from[i] = static_cast<char>('A' + i % 50);
       std::memset(to, '.', sizeof to);
-      copyShort<64>(to + offset, from + offset, n);
+      copyFew(to + offset, from + offset, n);
       const std::string expected = std::string(offset, '.') + std::string(from + offset, n) +
                                    std::string(80 - offset - n, '.');
       EXPECT_EQ(std::string(to, sizeof to), expected) << "n " << n << ", offset " << offset;

@@ -266,11 +266,7 @@ class Output {
 
   void add(std::string_view bytes) {
     if (used_ + bytes.size() > kOutputSize) flush();
-    if (bytes.size() <= 64) {
-      copyShort<64>(buffer_ + used_, bytes.data(), bytes.size());
-    } else {
-      std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
-    }
+    copyFew(buffer_ + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
   }
   void add(char c) { add(std::string_view(&c, 1)); }
@@ -371,11 +367,7 @@ void take(const Scan& scan, WantedSet& set, Found& found, HostRecord& record, Wa
   if (!isEntryFor(set.keyOf(*w), record, taken)) return;
   char line[kSlotSize + 1];
   const std::string_view answer = answerText(record, scan.selector, line);
-  if (answer.size() <= 64) {
-    copyShort<64>(scan.answers + found.answersUsed, answer.data(), answer.size());
-  } else {
-    std::memcpy(scan.answers + found.answersUsed, answer.data(), answer.size());
-  }
+  copyFew(scan.answers + found.answersUsed, answer.data(), answer.size());
   w->answerAt = static_cast<uint32_t>(found.answersUsed);
   w->answerLength = static_cast<unsigned char>(answer.size());
   w->found = true;
