@@ -156,15 +156,13 @@ class WantedSet {
   // Fetches the key that the first slot of hash names, if it has that hash: for a text that the
   // filter let through, most often the key it equals.
   void prefetchKey(uint32_t hash) const {
-    const uint64_t slot = slots_[hash >> (32 - bits_)];
-    if (slot >> 32 == hash) __builtin_prefetch(&wanted_[static_cast<uint32_t>(slot) - 1]);
+    if (const Wanted* w = firstWith(hash)) __builtin_prefetch(w);
   }
 
   // Fetches the text of the key that prefetchKey fetched, once that has come: most often the text
   // that a hit is compared with.
   void prefetchText(uint32_t hash) const {
-    const uint64_t slot = slots_[hash >> (32 - bits_)];
-    if (slot >> 32 == hash) __builtin_prefetch(wanted_[static_cast<uint32_t>(slot) - 1].argument);
+    if (const Wanted* w = firstWith(hash)) __builtin_prefetch(w->argument);
   }
 
   // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
@@ -204,6 +202,13 @@ class WantedSet {
  private:
   static uint32_t hashOf(const char* bytes, int length) {
     return static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
+  }
+
+  // Where the key that the first slot of hash names stands, if that slot holds hash; only the
+  // slot is read.
+  const Wanted* firstWith(uint32_t hash) const {
+    const uint64_t slot = slots_[hash >> (32 - bits_)];
+    return slot >> 32 == hash ? &wanted_[static_cast<uint32_t>(slot) - 1] : nullptr;
   }
 
   // A key's word of the filter is its glance's top bits, filterBits_ - 6 of them (a shift of
@@ -324,11 +329,12 @@ struct Scan {
 };
 
 // Collects each of keys that may match into set, once, and puts the index of its entry in set (or
-// kNeverFound) at its place in order. Each key is made and hashed a few keys before it is filed,
-// so that the slots of several keys are fetched at once.
+// kNeverFound) at its place in the set's order. Each key is made and hashed a few keys before it
+// is filed, so that the slots of several keys are fetched at once.
 void collectKeys(const LookupProfile& profile, const char* const* keys, size_t keyCount,
-                 WantedSet& set, uint32_t* order) {
+                 WantedSet& set) {
   constexpr size_t kAhead = 8;
+  uint32_t* order = set.order();
   struct Ready {
     Key key;
     uint32_t hash;
@@ -494,7 +500,7 @@ Walk walkFor(const WantedSet& set) {
 // A record is parsed only when its key field, found from the block's bits, is a key still waiting.
 // Each record's key field is found and looked at in one loop; the records that pass the filter
 // are gathered, and what each later step needs for all of them is fetched before the step: their
-// slots, then their keys.
+// slots, their keys, then the keys' texts.
 void scanForManyKeys(const Scan& scan, WantedSet& set, Found& found) {
   const Walk walk = walkFor(set);
   const WantedSet::Filter filter = set.filter();
@@ -535,10 +541,11 @@ void scanTable(const Scan& scan, WantedSet& set) {
   }
 }
 
-// Gathers into output the answer of each of keyCount keys, in order, framed as options say;
-// returns whether every key was found.
-bool writeAnswers(const QueryOptions& options, const uint32_t* order, size_t keyCount,
-                  WantedSet& set, const char* answers, Output& output) {
+// Gathers into output the answer of each of keyCount keys, in the set's order, framed as options
+// say; returns whether every key was found.
+bool writeAnswers(const QueryOptions& options, size_t keyCount, WantedSet& set, const char* answers,
+                  Output& output) {
+  const uint32_t* order = set.order();
   bool allFound = true;
   for (size_t i = 0; i < keyCount; ++i) {
     // The answers stand in table order: each key's is fetched a few keys ahead.
@@ -589,7 +596,7 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  collectKeys(profile, keys, keyCount, set, set.order());
+  collectKeys(profile, keys, keyCount, set);
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
   const Owned<char> answers(set.size() * answerRoom + 1, Touch::kAsUsed);
   const Owned<TableReader> table(1, Touch::kAsUsed);
@@ -610,7 +617,7 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   scanTable({profile, options.selector, *table, *bits, answers.get()}, set);
   const bool readFailed = table->failed;
   const int readError = errno;
-  const bool allFound = writeAnswers(options, set.order(), keyCount, set, answers.get(), output);
+  const bool allFound = writeAnswers(options, keyCount, set, answers.get(), output);
   int status = allFound ? kQueryAllFound : kQuerySomeNotFound;
   if (!output.flush()) {
     sayProblem(err, "standard output", output.error());
