@@ -60,11 +60,8 @@ TEST(ReadRecord, CarriesRecordsAcrossBlocks) {
 
 // The readers that cut records' bits from maps of the whole block give each record as readRecord
 // does, with the bits that recordBits finds in its usable text, or the key field that the whole
-// record shows: at block edges, past zero bytes.
-TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
-  std::mt19937 rng(7);
-  std::string table;
-  while (table.size() < 3 * kBlockSize) table += randomTable(rng);
+// record shows: at block edges, past zero bytes, and in blocks with none.
+void expectEachRecordWithTheBitsOfItsText(const std::string& table) {
   ScratchFile file(table);
   auto plain = std::make_unique<TableReader>(), cut = std::make_unique<TableReader>(),
        walk = std::make_unique<TableReader>();
@@ -109,6 +106,16 @@ TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
   close(plain->fd);
   close(cut->fd);
   close(walk->fd);
+}
+
+TEST(NextRecordWithBits, GivesEachRecordWithTheBitsOfItsText) {
+  std::mt19937 rng(7);
+  std::string table, zeroFree;
+  while (table.size() < 3 * kBlockSize) table += randomTable(rng);
+  while (zeroFree.size() < 3 * kBlockSize) zeroFree += fieldTable(rng);
+  std::replace(zeroFree.begin(), zeroFree.end(), '\0', 'a');
+  expectEachRecordWithTheBitsOfItsText(table);
+  expectEachRecordWithTheBitsOfItsText(zeroFree);
 }
 
 TEST(ReadRecord, ReportsNoRecordWhenReadingFails) {
