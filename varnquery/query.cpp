@@ -86,10 +86,14 @@ class WantedSet {
   explicit WantedSet(std::string_view prefix) : prefix_(prefix) {}
 
   bool reserve(size_t keys) {
+    // A slot in three stays empty at the least, which ends every search soon: each fresh page
+    // costs several microseconds here, more than a few probes more in the same cache line.
     bits_ = 4;
-    while ((size_t{1} << bits_) < 2 * keys) ++bits_;
-    // The filter stays within the second-level cache, at 128 KiB, where it is most use.
-    filterBits_ = bits_ + 3 < 20 ? bits_ + 3 : 20;
+    while ((size_t{1} << bits_) < keys + keys / 2 + 1) ++bits_;
+    // At least sixteen bits a key; the filter stays within the second-level cache, at 128 KiB,
+    // where it is most use.
+    filterBits_ = 7;
+    while (filterBits_ < 20 && (size_t{1} << filterBits_) < 16 * keys) ++filterBits_;
     const size_t slotBytes = (size_t{1} << bits_) * sizeof *slots_;
     const size_t filterBytes = size_t{1} << (filterBits_ - 3);
     const size_t wantedBytes = (keys + 1) * sizeof(Wanted);
