@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "test_util.h"
 
@@ -20,13 +21,20 @@ std::string readBack(int fd) {
 
 Batch queryAt(const std::string& path, int fieldCount, std::string_view prefix,
               const QueryOptions& options, const std::vector<std::string>& keys) {
+  // As on a command line, and, for an odd number of keys, packed as from standard input.
   std::vector<const char*> argv;
-  for (const std::string& key : keys) argv.push_back(key.c_str());
+  std::string packed;
+  for (const std::string& key : keys) {
+    argv.push_back(key.c_str());
+    packed.append(key.c_str(), key.c_str() + std::strlen(key.c_str()) + 1);
+  }
   const int out = memfd_create("query-out", 0);
   const int err = memfd_create("query-err", 0);
   const LookupProfile profile{path.c_str(), fieldCount, prefix};
   Batch batch;
-  batch.status = runQuery(profile, options, argv.data(), argv.size(), out, err);
+  const QueryKeys given = keys.size() % 2 == 0 ? QueryKeys{argv.data(), nullptr, keys.size()}
+                                               : QueryKeys{nullptr, packed.data(), keys.size()};
+  batch.status = runQuery(profile, options, given, out, err);
   batch.out = readBack(out);
   batch.err = readBack(err);
   return batch;

@@ -56,12 +56,6 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
   for (size_t i = 0; i < size; ++i) count += text[i] == end;
   if (size > 0 && text[size - 1] != end) ++count;  // a last key without its end
   text[size] = end;
-  const char** keys =
-      static_cast<const char**>(takeMemory((count + 1) * sizeof *keys, Touch::kAll));
-  if (keys == nullptr) {
-    giveMemory(text, room + 1, touch);
-    return KeyRead::kNoMemory;
-  }
   // Each key is searched for a zero byte only when the text holds one.
   const bool zeros = !zeroSeparated && std::memchr(text, '\0', size) != nullptr;
   size_t n = 0;
@@ -70,25 +64,21 @@ KeyRead readKeys(int fd, bool zeroSeparated, KeyList& list) {
     size_t length = 0;
     while (text[start + length] != end) ++length;  // text[size] is an end
     if (zeros && std::memchr(text + start, '\0', length) != nullptr) {
-      giveMemory(keys, (count + 1) * sizeof *keys, Touch::kAll);
       giveMemory(text, room + 1, touch);
       list.badLine = n + 1;
       return KeyRead::kZeroByte;
     }
     text[start + length] = '\0';
-    keys[n] = text + start;
     start += length + 1;
   }
   list.text = text;
   list.textBytes = room + 1;
   list.textTouch = touch;
-  list.keys = keys;
   list.count = count;
   return KeyRead::kRead;
 }
 
 void freeKeys(KeyList& list) {
-  giveMemory(list.keys, (list.count + 1) * sizeof *list.keys, Touch::kAll);
   giveMemory(list.text, list.textBytes, list.textTouch);
   list = KeyList{};
 }

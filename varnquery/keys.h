@@ -7,10 +7,9 @@
 #include "varnquery/memory.h"
 
 struct KeyList {
-  char* text = nullptr;           // what was read, each key's end made a zero byte
+  char* text = nullptr;           // what was read, each key's end made a zero byte: count C strings
   size_t textBytes = 0;           // the memory that text stands in
   Touch textTouch = Touch::kAll;  // as it was taken
-  const char** keys = nullptr;    // count C strings into text
   size_t count = 0;
   size_t badLine = 0;  // 1-based line that holds a zero byte, for kZeroByte
 };

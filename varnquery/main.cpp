@@ -135,8 +135,8 @@ int queryStandardInput(const LookupProfile& profile, const QueryOptions& options
       return kQueryTrouble;
     }
   }
-  const int status = runQuery(profile, options, keys.keys, keys.count, STDOUT_FILENO, STDERR_FILENO,
-                              kProgramConfinement);
+  const int status = runQuery(profile, options, {nullptr, keys.text, keys.count}, STDOUT_FILENO,
+                              STDERR_FILENO, kProgramConfinement);
   freeKeys(keys);
   return status;
 }
@@ -157,6 +157,6 @@ int main(int argc, char* argv[]) {
   }
   ++i;
   if (i == argc) return queryStandardInput(profile, run.options);
-  return runQuery(profile, run.options, argv + i, static_cast<size_t>(argc - i), STDOUT_FILENO,
-                  STDERR_FILENO, kProgramConfinement);
+  return runQuery(profile, run.options, {argv + i, nullptr, static_cast<size_t>(argc - i)},
+                  STDOUT_FILENO, STDERR_FILENO, kProgramConfinement);
 }

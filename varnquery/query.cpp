@@ -333,22 +333,29 @@ struct Scan {
 // Collects each of keys that may match into set, once, and puts the index of its entry in set (or
 // kNeverFound) at its place in the set's order. Each key is made and hashed a few keys before it
 // is filed, so that the slots of several keys are fetched at once.
-void collectKeys(const LookupProfile& profile, const char* const* keys, size_t keyCount,
-                 WantedSet& set) {
+void collectKeys(const LookupProfile& profile, const QueryKeys& keys, WantedSet& set) {
   constexpr size_t kAhead = 8;
   uint32_t* order = set.order();
   struct Ready {
     Key key;
+    const char* argument;
     uint32_t hash;
   } ready[kAhead];
-  for (size_t i = 0; i < keyCount + kAhead; ++i) {
+  const char* packed = keys.packed;
+  for (size_t i = 0; i < keys.count + kAhead; ++i) {
     if (i >= kAhead) {
       const Ready& r = ready[(i - kAhead) % kAhead];
-      order[i - kAhead] = mayMatch(r.key) ? set.add(r.key, keys[i - kAhead], r.hash) : kNeverFound;
+      order[i - kAhead] = mayMatch(r.key) ? set.add(r.key, r.argument, r.hash) : kNeverFound;
     }
-    if (i < keyCount) {
+    if (i < keys.count) {
       Ready& r = ready[i % kAhead];
-      r.key = makeKey(profile.keyPrefix, keys[i]);
+      if (keys.list != nullptr) {
+        r.argument = keys.list[i];
+      } else {
+        r.argument = packed;
+        packed += std::strlen(packed) + 1;
+      }
+      r.key = makeKey(profile.keyPrefix, r.argument);
       r.hash = WantedSet::hashOf(r.key);
       set.prefetch(r.hash);
     }
@@ -590,15 +597,15 @@ void sayProblem(int err, const char* name, int error) {
   writeAll(err, {line, used});
 }
 
-int runQuery(const LookupProfile& profile, const QueryOptions& options, const char* const* keys,
-             size_t keyCount, int out, int err, Confinement confinement) {
+int runQuery(const LookupProfile& profile, const QueryOptions& options, const QueryKeys& keys,
+             int out, int err, Confinement confinement) {
   WantedSet set(profile.keyPrefix);
   Output output(out);
-  if (!output.ready() || !set.reserve(keyCount)) {
+  if (!output.ready() || !set.reserve(keys.count)) {
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  collectKeys(profile, keys, keyCount, set);
+  collectKeys(profile, keys, set);
   const size_t answerRoom = options.selector.lineMode ? kRecordMax : kSlotSize;
   const Owned<char> answers(set.size() * answerRoom + 1, Touch::kAsUsed);
   const Owned<TableReader> table(1, Touch::kAsUsed);
@@ -619,7 +626,7 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const ch
   scanTable({profile, options.selector, *table, *bits, answers.get()}, set);
   const bool readFailed = table->failed;
   const int readError = errno;
-  const bool allFound = writeAnswers(options, keyCount, set, answers.get(), output);
+  const bool allFound = writeAnswers(options, keys.count, set, answers.get(), output);
   int status = allFound ? kQueryAllFound : kQuerySomeNotFound;
   if (!output.flush()) {
     sayProblem(err, "standard output", output.error());
