@@ -87,12 +87,10 @@ namespace {
 // The block's maps brought up to date with the buffer.
 void refreshBits(const TableReader& table, BlockBits& bits, bool spaces) {
   if (bits.refills == table.refills) return;
-  blockBits(table.buffer, table.end,
-            {bits.newlines, bits.separators, bits.zeros, spaces ? bits.spaces : nullptr});
+  bits.zeroFree =
+      !blockBits(table.buffer, table.end,
+                 {bits.newlines, bits.separators, bits.zeros, spaces ? bits.spaces : nullptr});
   bits.refills = table.refills;
-  uint64_t zeros = 0;
-  for (size_t w = 0; w < (table.end + 63) / 64; ++w) zeros |= bits.zeros[w];
-  bits.zeroFree = zeros == 0;
 }
 
 // The first byte of a map's kind among the limit bytes at offset of the block, limit at most 128,

@@ -113,7 +113,12 @@ TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {
         fieldLength = end - i;
       }
       uint64_t newlines[2], separators[2], zeros[2], spaces[2] = {7, 7};
-      scan.blockBits(text.data(), 128, {newlines, separators, zeros, seed % 2 ? spaces : nullptr});
+      // The maps of whole words, and whether the text up to any length holds a zero byte.
+      const BlockMaps maps{newlines, separators, zeros, seed % 2 ? spaces : nullptr};
+      ASSERT_EQ(scan.blockBits(text.data(), usable + 1, maps),
+                std::memchr(text.data(), '\0', usable + 1) != nullptr)
+          << where;
+      scan.blockBits(text.data(), 128, maps);
       for (int i = 0; i < 128; ++i) {
         ASSERT_EQ((newlines[i >> 6] >> (i & 63)) & 1, uint64_t{text[i] == '\n'}) << where;
         ASSERT_EQ((separators[i >> 6] >> (i & 63)) & 1, uint64_t{isFieldSeparator(text[i])})

@@ -70,9 +70,9 @@ struct BlockMaps {
   uint64_t* spaces;
 };
 
-// Fills the maps for each 64 bytes of text[0, size), rounded up; text has size rounded up to 64
-// readable.
-void blockBits(const char* text, size_t size, const BlockMaps& maps);
+// Fills the maps for each 64 bytes of text[0, size), rounded up, and tells whether text[0, size)
+// holds a zero byte; text has size rounded up to 64 readable.
+bool blockBits(const char* text, size_t size, const BlockMaps& maps);
 
 // Turns every "=" of the kSlotSize bytes of slot into a space.
 void restoreSpaces(char* slot);
@@ -140,7 +140,7 @@ struct ByteScan {
   bool (*holdsByte)(const char* slot, int length, char c);
   uint64_t (*fieldHash)(const char* bytes, int length);
   size_t (*firstNewline)(const char* text, size_t limit);
-  void (*blockBits)(const char* text, size_t size, const BlockMaps& maps);
+  bool (*blockBits)(const char* text, size_t size, const BlockMaps& maps);
   size_t (*lastNewline)(const char* text, size_t from, size_t to);
   bool (*newlineInEverySpan)(const char* text, size_t size, size_t span);
   Candidates (*nextCandidates)(const char* text, size_t size, size_t from,

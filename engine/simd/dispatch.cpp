@@ -35,9 +35,9 @@ __attribute__((target("avx2"), flatten)) Candidates nextCandidatesAvx2(const cha
                                                                        const CandidateTest& test) {
   return nextCandidatesWith<Avx2>(text, size, from, test);
 }
-__attribute__((target("avx2"), flatten)) void blockBitsAvx2(const char* text, size_t size,
+__attribute__((target("avx2"), flatten)) bool blockBitsAvx2(const char* text, size_t size,
                                                             const BlockMaps& maps) {
-  blockBitsWith<Avx2>(text, size, maps);
+  return blockBitsWith<Avx2>(text, size, maps);
 }
 __attribute__((target("avx2"), flatten)) bool newlineInEverySpanAvx2(const char* text, size_t size,
                                                                      size_t span) {
@@ -118,9 +118,9 @@ uint64_t fieldHash(const char* bytes, int length) { return fieldHashWith<Baselin
 size_t firstNewline(const char* text, size_t limit) {
   return firstNewlineWith<Baseline>(text, limit);
 }
-void blockBits(const char* text, size_t size, const BlockMaps& maps) {
+bool blockBits(const char* text, size_t size, const BlockMaps& maps) {
   if (size < kProbeWorthwhile) return blockBitsWith<Baseline>(text, size, maps);
-  resolveBlockScan().blockBits(text, size, maps);
+  return resolveBlockScan().blockBits(text, size, maps);
 }
 
 size_t lastNewline(const char* text, size_t from, size_t to) {

@@ -85,8 +85,12 @@ size_t firstNewlineWith(const char* text, size_t limit) {
 }
 
 template <class V>
-void blockBitsWith(const char* text, size_t size, const BlockMaps& maps) {
-  for (size_t word = 0; word * 64 < size; ++word) {
+bool blockBitsWith(const char* text, size_t size, const BlockMaps& maps) {
+  const size_t words = (size + 63) / 64;
+  // The last word's bits past size are of bytes beyond the text.
+  const uint64_t lastKept = size % 64 == 0 ? ~uint64_t{0} : (uint64_t{1} << size % 64) - 1;
+  uint64_t anyZero = 0;
+  for (size_t word = 0; word < words; ++word) {
     const char* p = text + word * 64;
     uint64_t n = 0, s = 0, z = 0, sp = 0;
     for (int at = 0; at < 64; at += V::kWidth) {
@@ -98,8 +102,10 @@ void blockBitsWith(const char* text, size_t size, const BlockMaps& maps) {
     maps.newlines[word] = n;
     maps.separators[word] = s;
     maps.zeros[word] = z;
+    anyZero |= z & (word + 1 < words ? ~uint64_t{0} : lastKept);
     if (maps.spaces != nullptr) maps.spaces[word] = sp;
   }
+  return anyZero != 0;
 }
 
 template <class V>
