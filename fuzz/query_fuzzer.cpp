@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* const kSelectors[] = {"L", "1", "2", "3", "4"};
   const std::string selector = kSelectors[(flags >> 1 & 7) % 5];
   const ScanLevel kLevels[] = {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2,
-                               ScanLevel::kNeon};
-  for (int i = flags >> 6; !forceBlockScanLevel(kLevels[i % 4]); ++i) {
+                               ScanLevel::kAvx512, ScanLevel::kNeon};
+  for (int i = flags >> 6; !forceBlockScanLevel(kLevels[i % 5]); ++i) {
   }
   QueryOptions options;
   options.withStatus = (flags & 16) != 0;

@@ -30,6 +30,8 @@ const char* levelName(ScanLevel level) {
       return "SSE2";
     case ScanLevel::kAvx2:
       return "AVX2";
+    case ScanLevel::kAvx512:
+      return "AVX-512";
     case ScanLevel::kNeon:
       return "NEON";
   }
@@ -39,8 +41,8 @@ const char* levelName(ScanLevel level) {
 // The forms to test; a form the build has but this processor lacks is named as skipped.
 std::vector<ScanLevel> levels() {
   std::vector<ScanLevel> found;
-  for (const ScanLevel level :
-       {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2, ScanLevel::kNeon}) {
+  for (const ScanLevel level : {ScanLevel::kScalar, ScanLevel::kSse2, ScanLevel::kAvx2,
+                                ScanLevel::kAvx512, ScanLevel::kNeon}) {
     if (byteScanAt(level) != nullptr) found.push_back(level);
   }
   return found;
@@ -62,24 +64,42 @@ TEST(ByteScan, TheSeparatorsAreTheFiveWhiteSpaceBytes) {
   }
 }
 
-// The probe finds AVX2 exactly where the system says the processor has it, so that the other
-// tests run its form there; elsewhere this test skips, saying so.
-TEST(ByteScan, TheAvx2FormIsThereWhereTheProcessorHasIt) {
+// The probes find AVX2 and AVX-512 exactly where the system says the processor has them, so that
+// the other tests run their forms there, and the block scans take the best; where the processor
+// lacks a form, or the build never asks, this test says so.
+TEST(ByteScan, EachFormIsThereWhereTheProcessorHasIt) {
   if (byteScanAt(ScanLevel::kSse2) == nullptr) GTEST_SKIP() << "not an x86-64 vector build";
   std::FILE* cpuinfo = std::fopen("/proc/cpuinfo", "r");
   if (cpuinfo == nullptr) GTEST_SKIP() << "no /proc/cpuinfo to ask";
-  bool listed = false;
-  char line[4096];
-  while (!listed && std::fgets(line, sizeof line, cpuinfo)) {
-    listed = std::string_view(line).starts_with("flags") && std::strstr(line, " avx2") != nullptr;
+  std::string flags;
+  char line[8192];
+  while (flags.empty() && std::fgets(line, sizeof line, cpuinfo)) {
+    if (std::string_view(line).starts_with("flags")) flags = std::string(line) + " ";
   }
   std::fclose(cpuinfo);
-  const bool baselineOnly =
-      blockScanLevel() == ScanLevel::kSse2 && listed && byteScanAt(ScanLevel::kAvx2) == nullptr;
-  if (!listed) GTEST_SKIP() << "this processor lacks AVX2: its form is not run";
-  if (baselineOnly) GTEST_SKIP() << "this build never asks for AVX2 (LOOKUP_SIMD=baseline)";
-  EXPECT_NE(byteScanAt(ScanLevel::kAvx2), nullptr);
-  EXPECT_EQ(blockScanLevel(), ScanLevel::kAvx2);
+  const auto listed = [&flags](const char* flag) {
+    return flags.find(" "s + flag + " ") != std::string::npos ||
+           flags.find(" "s + flag + "\n") != std::string::npos;
+  };
+  const struct {
+    ScanLevel level;
+    bool listed;
+  } kForms[] = {
+      {ScanLevel::kAvx2, listed("avx2") && listed("bmi1") && listed("bmi2")},
+      {ScanLevel::kAvx512, listed("avx2") && listed("bmi1") && listed("bmi2") &&
+                               listed("avx512f") && listed("avx512bw")},
+  };
+  if (!kForms[0].listed) GTEST_SKIP() << "this processor lacks AVX2: its form is not run";
+  if (blockScanLevel() == ScanLevel::kSse2 && byteScanAt(ScanLevel::kAvx2) == nullptr) {
+    GTEST_SKIP() << "this build never asks for AVX2 (LOOKUP_SIMD=baseline)";
+  }
+  ScanLevel best = ScanLevel::kSse2;
+  for (const auto& form : kForms) {
+    EXPECT_EQ(byteScanAt(form.level) != nullptr, form.listed) << levelName(form.level);
+    if (form.listed) best = form.level;
+  }
+  EXPECT_EQ(blockScanLevel(), best);
+  if (!kForms[1].listed) std::printf("this processor lacks AVX-512BW: its form is not run\n");
 }
 
 TEST(ByteScan, RecordSizedPrimitivesAgreeWithPlainLoops) {

@@ -501,7 +501,10 @@ __attribute__((target("avx2,bmi,bmi2"), flatten)) size_t walkBmi2(const Scan& sc
 // The walk for this processor and set: the block scans' form tells what the processor has.
 Walk walkFor(const WantedSet& set) {
 #if defined(__x86_64__)
-  if (blockScanLevel() == ScanLevel::kAvx2) return set.spaces() ? walkBmi2<true> : walkBmi2<false>;
+  if (const ScanLevel level = blockScanLevel();
+      level == ScanLevel::kAvx2 || level == ScanLevel::kAvx512) {
+    return set.spaces() ? walkBmi2<true> : walkBmi2<false>;
+  }
 #endif
   return set.spaces() ? walkPlain<true> : walkPlain<false>;
 }

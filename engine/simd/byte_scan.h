@@ -1,7 +1,8 @@
 // The byte-level primitives of the engine and the checker, each with one contract. Their code in
 // this folder is the only code that knows which instructions run: each is built for the portable
 // scalar form and, where the machine has them, for SSE2 (x86-64), AVX2 (x86-64, taken at run time
-// by the block scans) and NEON (aarch64), and every form gives the same results.
+// by the block scans), AVX-512 (x86-64, taken at run time by the block's maps) and NEON (aarch64),
+// and every form gives the same results.
 #ifndef ENGINE_SIMD_BYTE_SCAN_H_
 #define ENGINE_SIMD_BYTE_SCAN_H_
 
@@ -131,7 +132,7 @@ struct TailSet {
 Candidates nextTails(const char* text, size_t size, size_t from, const TailSet& set);
 
 // The forms a build can hold, in the order they are preferred.
-enum class ScanLevel { kScalar, kSse2, kAvx2, kNeon };
+enum class ScanLevel { kScalar, kSse2, kAvx2, kAvx512, kNeon };
 
 // The primitives of one form, for tests that hold each form to the scalar one.
 struct ByteScan {
@@ -153,7 +154,8 @@ const ByteScan* byteScanAt(ScanLevel level);
 
 // The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 (with the
 // BMI1 and BMI2 that come with it, which other code of that level may use) where the
-// processor has it, found on first need, else the build's own. Tests may force any form that
+// processor has it, with AVX-512 for blockBits where it has AVX-512BW too, found on first need,
+// else the build's own. Tests may force any form that
 // byteScanAt offers; false, and nothing changed, where it offers none.
 ScanLevel blockScanLevel();
 bool forceBlockScanLevel(ScanLevel level);

@@ -1,12 +1,14 @@
 // The forms of the primitives, from the lane sets, in the order they are preferred: the baseline
 // of the build (SSE2, NEON or the portable form) for record-sized work, AVX2 for the block scans
-// where the processor has it; the probe that finds it, and the hook by which tests force a form.
+// where the processor has it, and AVX-512 for the block's maps where it has that too; the probes
+// that find them, and the hook by which tests force a form.
 // A new instruction set is a lanes file and its form here; a new primitive is its contract and a
 // member of ByteScan in byte_scan.h, its algorithm and its entry in byteScanWith in generic.h, and
 // its public function here.
 #include "byte_scan.h"
 #include "generic.h"
 #include "lanes_avx2.h"
+#include "lanes_avx512.h"
 #include "lanes_neon.h"
 #include "lanes_portable.h"
 #include "lanes_sse2.h"
@@ -62,7 +64,20 @@ constexpr ByteScan kAvx2 = [] {
   return scan;
 }();
 
-// The processor probe.
+// The block's maps in AVX-512, the rest as in AVX2: the maps take one mask instruction a word, and
+// a reader of every record makes them for every block.
+__attribute__((target("avx512f,avx512bw"), flatten)) bool blockBitsAvx512(const char* text,
+                                                                          size_t size,
+                                                                          const BlockMaps& maps) {
+  return blockBitsWith<Avx512>(text, size, maps);
+}
+constexpr ByteScan kAvx512 = [] {
+  ByteScan scan = kAvx2;
+  scan.blockBits = blockBitsAvx512;
+  return scan;
+}();
+
+// The processor probes.
 bool processorHasAvx2() {
 #if defined(LOOKUP_BASELINE_ONLY)
   return false;
@@ -76,6 +91,17 @@ bool processorHasAvx2() {
   // Every processor with AVX2 has BMI1 and BMI2, which code beside the AVX2 form may take for
   // granted; a virtual machine that hides them gets the baseline.
   constexpr unsigned kWanted = bit_AVX2 | bit_BMI | bit_BMI2;
+  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & kWanted) == kWanted;
+}
+
+bool processorHasAvx512() {
+  if (!processorHasAvx2()) return false;
+  // The system must also save the mask registers and all of the wider ones: XCR0 bits 5 to 7.
+  unsigned xcr0, xcr0High;
+  __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+  if ((xcr0 & 0xe0) != 0xe0) return false;
+  unsigned eax, ebx, ecx, edx;
+  constexpr unsigned kWanted = bit_AVX512F | bit_AVX512BW;
   return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & kWanted) == kWanted;
 }
 #elif LOOKUP_HAVE_NEON
@@ -98,7 +124,11 @@ ScanLevel blockLevel = kBaselineLevel;
 const ByteScan& resolveBlockScan() {
   if (blockScan == nullptr) {
 #if LOOKUP_HAVE_SSE2
-    if (processorHasAvx2()) blockLevel = ScanLevel::kAvx2;
+    if (processorHasAvx512()) {
+      blockLevel = ScanLevel::kAvx512;
+    } else if (processorHasAvx2()) {
+      blockLevel = ScanLevel::kAvx2;
+    }
 #endif
     blockScan = byteScanAt(blockLevel);
   }
@@ -153,6 +183,8 @@ const ByteScan* byteScanAt(ScanLevel level) {
       return &kSse2;
     case ScanLevel::kAvx2:
       return processorHasAvx2() ? &kAvx2 : nullptr;
+    case ScanLevel::kAvx512:
+      return processorHasAvx512() ? &kAvx512 : nullptr;
 #endif
 #if LOOKUP_HAVE_NEON
     case ScanLevel::kNeon:

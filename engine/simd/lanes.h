@@ -12,22 +12,30 @@
 
 #include "byte_scan.h"
 
-// What every lane set provides, with p readable for kWidth bytes (anyPair: for n):
-//   kWidth                   16 or 32: bytes a test looks at, which divides 64
-//   anyPair(p, c, q, d, n)   whether c stands at p[i] and d at q[i] for any i of n, a multiple
-//                            of kWidth
+// What a lane set for the block's maps provides, with p readable for kWidth bytes:
+//   kWidth                   16, 32 or 64: bytes a test looks at, which divides 64
 //   equal(p, c)              the lanes where p holds c
 //   separators(p)            the lanes where p holds a field separator (isFieldSeparator)
+template <class V>
+concept MapLanes = requires(const char* p, char c) {
+  requires V::kWidth == 16 || V::kWidth == 32 || V::kWidth == 64;
+  { V::equal(p, c) } -> std::same_as<uint64_t>;
+  { V::separators(p) } -> std::same_as<uint64_t>;
+};
+
+// What every lane set for all the scans provides besides, with p readable for kWidth bytes
+// (anyPair: for n):
+//   kWidth                   16 or 32
+//   anyPair(p, c, q, d, n)   whether c stands at p[i] and d at q[i] for any i of n, a multiple
+//                            of kWidth
 //   replace(p, from, to)     writes to over every from of p's kWidth bytes
 //   tailHits(p, set)         the lanes i where the last bytes of a piece of set may stand at
 //                            p[i, i + 3): every lane where they do, and perhaps more where the
 //                            nibble tables mix the pieces of a bucket; p has kWidth + 2 readable
 template <class V>
-concept Lanes = requires(const char* p, char* q, char c, size_t n) {
+concept Lanes = MapLanes<V> && requires(const char* p, char* q, char c, size_t n) {
   requires V::kWidth == 16 || V::kWidth == 32;
   { V::anyPair(p, c, p, c, n) } -> std::same_as<bool>;
-  { V::equal(p, c) } -> std::same_as<uint64_t>;
-  { V::separators(p) } -> std::same_as<uint64_t>;
   { V::replace(q, c, c) } -> std::same_as<void>;
   { V::tailHits(p, std::declval<const TailSet&>()) } -> std::same_as<uint64_t>;
 };
