@@ -74,49 +74,49 @@ namespace table_reader_detail {
 // visitRecordsShowingThird for a block with zero bytes or without: without, a record's text is
 // all of it, and its third field is found in fewer steps.
 template <bool kZeroFree, typename Visit>
-size_t visitRecords(TableReader& table, const BlockBits& bits, size_t max, Visit&& visit) {
-  size_t n = 0;
-  size_t offset = table.begin;
+bool visitRecords(TableReader& table, const BlockBits& bits, Visit&& visit) {
+  // Kept in registers: what visit writes cannot change them.
+  const char* const buffer = table.buffer;
+  const size_t begin = table.begin, end = table.end;
+  size_t offset = begin;
   size_t word = offset >> 6;
-  const size_t lastWord = (table.end - 1) >> 6;  // the maps hold nothing past it
+  const size_t lastWord = (end - 1) >> 6;  // the maps hold nothing past it
   // The newlines are taken from their map one bit after another, so that each record's end
   // waits on no load of the one before.
   uint64_t ends = bits.newlines[word] & ~uint64_t{0} << (offset & 63);
-  while (n < max) {
+  for (;;) {
     while (ends == 0 && word < lastWord && (word + 1) * 64 < offset + 64) {
       ends = bits.newlines[++word];
     }
     if (ends == 0) break;
     const size_t newline = word * 64 + static_cast<size_t>(__builtin_ctzll(ends));
-    if (newline >= table.end || newline - offset >= 64) break;
+    if (newline >= end || newline - offset >= 64) break;
     ends &= ends - 1;
     const size_t length = newline + 1 - offset;
     const uint64_t separators = bitsAt(bits.separators, offset);
     const PrefixField third = kZeroFree
                                   ? thirdOfShortRecord(separators, length)
                                   : thirdFromBits(separators, bitsAt(bits.zeros, offset), length);
-    ++n;
-    const bool more = visit(std::string_view(table.buffer + offset, length), third);
+    const bool more = visit(std::string_view(buffer + offset, length), third);
     offset = newline + 1;
     if (!more) break;
   }
   table.begin = offset;
-  return n;
+  return offset != begin;
 }
 
 }  // namespace table_reader_detail
 
-// Calls visit(bytes, third) for each of up to max of the next records, as nextRecordShowingThird
-// would give them, while the maps are the block's and a record ends at a newline in its first 64
-// bytes, inside the block; stops early when visit returns false. Returns how many it gave, which
-// may be none: nextRecordShowingThird then takes the next record. Inline, so that a reader's own
-// look at each record is made in the same loop.
+// Calls visit(bytes, third) for each of the next records, as nextRecordShowingThird would give
+// them, while the maps are the block's and a record ends at a newline in its first 64 bytes,
+// inside the block, and visit returns true. Returns whether it gave any: where it gave none,
+// nextRecordShowingThird takes the next record. Inline, so that a reader's own look at each
+// record is made in the same loop.
 template <typename Visit>
-size_t visitRecordsShowingThird(TableReader& table, const BlockBits& bits, size_t max,
-                                Visit&& visit) {
-  if (table.failed || bits.refills != table.refills || table.begin >= table.end) return 0;
-  return bits.zeroFree ? table_reader_detail::visitRecords<true>(table, bits, max, visit)
-                       : table_reader_detail::visitRecords<false>(table, bits, max, visit);
+bool visitRecordsShowingThird(TableReader& table, const BlockBits& bits, Visit&& visit) {
+  if (table.failed || bits.refills != table.refills || table.begin >= table.end) return false;
+  return bits.zeroFree ? table_reader_detail::visitRecords<true>(table, bits, visit)
+                       : table_reader_detail::visitRecords<false>(table, bits, visit);
 }
 
 // A record left in the block, with what parseRecord would find of it before any change.

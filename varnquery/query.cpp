@@ -470,7 +470,7 @@ inline size_t walkRecords(const Scan& scan, WantedSet::Filter filter, Candidate*
     return count < kCandidatesMax;
   };
   walked = true;
-  if (visitRecordsShowingThird(scan.table, scan.bits, SIZE_MAX, consider) == 0) {
+  if (!visitRecordsShowingThird(scan.table, scan.bits, consider)) {
     std::string_view bytes;
     PrefixField third;
     walked = nextRecordShowingThird(scan.table, scan.bits, bytes, third);
