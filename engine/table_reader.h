@@ -38,7 +38,7 @@ struct BlockBits {
   uint64_t zeros[kWords];
   uint64_t spaces[kWords];    // filled for nextRecordWithBits only
   size_t refills = SIZE_MAX;  // the block they are of
-  bool zeroFree = false;      // the block holds no zero byte: its zeros map is empty
+  bool zeroFree = false;      // the block's text holds no zero byte
 };
 
 // The 64 bits of a map from bit offset on.
@@ -75,7 +75,7 @@ namespace table_reader_detail {
 // all of it, and its third field is found in fewer steps.
 template <bool kZeroFree, typename Visit>
 bool visitRecords(TableReader& table, const BlockBits& bits, Visit&& visit) {
-  // Kept in registers: what visit writes cannot change them.
+  // Read once: what visit writes cannot change them.
   const char* const buffer = table.buffer;
   const size_t begin = table.begin, end = table.end;
   size_t offset = begin;

@@ -153,10 +153,10 @@ struct ByteScan {
 const ByteScan* byteScanAt(ScanLevel level);
 
 // The form that the block scans of nextCandidates and blockBits use on large inputs: AVX2 (with the
-// BMI1 and BMI2 that come with it, which other code of that level may use) where the
-// processor has it, with AVX-512 for blockBits where it has AVX-512BW too, found on first need,
-// else the build's own. Tests may force any form that
-// byteScanAt offers; false, and nothing changed, where it offers none.
+// BMI1 and BMI2 that come with it, which other code of that level may use) where the processor
+// has it, with AVX-512 for blockBits where it has AVX-512BW too, found on first need, else the
+// build's own. Tests may force any form that byteScanAt offers; false, and nothing changed, where
+// it offers none.
 ScanLevel blockScanLevel();
 bool forceBlockScanLevel(ScanLevel level);
 

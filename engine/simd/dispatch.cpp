@@ -77,7 +77,19 @@ constexpr ByteScan kAvx512 = [] {
   return scan;
 }();
 
-// The processor probes.
+// The processor probes. Whether the system saves a register state is XCR0's answer, asked only
+// where the processor says the system may be asked (OSXSAVE); the instruction sets are in the
+// extended features (leaf 7).
+unsigned savedRegisterState() {
+  unsigned xcr0, xcr0High;
+  __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+  return xcr0;
+}
+bool hasExtendedFeatures(unsigned wanted) {
+  unsigned eax, ebx, ecx, edx;
+  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & wanted) == wanted;
+}
+
 bool processorHasAvx2() {
 #if defined(LOOKUP_BASELINE_ONLY)
   return false;
@@ -85,24 +97,16 @@ bool processorHasAvx2() {
   unsigned eax, ebx, ecx, edx;
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0) return false;
   // The system must save the vector registers: XCR0 bits 1 (SSE) and 2 (AVX).
-  unsigned xcr0, xcr0High;
-  __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
-  if ((xcr0 & 6) != 6) return false;
+  if ((savedRegisterState() & 6) != 6) return false;
   // Every processor with AVX2 has BMI1 and BMI2, which code beside the AVX2 form may take for
   // granted; a virtual machine that hides them gets the baseline.
-  constexpr unsigned kWanted = bit_AVX2 | bit_BMI | bit_BMI2;
-  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & kWanted) == kWanted;
+  return hasExtendedFeatures(bit_AVX2 | bit_BMI | bit_BMI2);
 }
 
+// The system must also save the mask registers and all of the wider ones: XCR0 bits 5 to 7.
 bool processorHasAvx512() {
-  if (!processorHasAvx2()) return false;
-  // The system must also save the mask registers and all of the wider ones: XCR0 bits 5 to 7.
-  unsigned xcr0, xcr0High;
-  __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
-  if ((xcr0 & 0xe0) != 0xe0) return false;
-  unsigned eax, ebx, ecx, edx;
-  constexpr unsigned kWanted = bit_AVX512F | bit_AVX512BW;
-  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & kWanted) == kWanted;
+  return processorHasAvx2() && (savedRegisterState() & 0xe0) == 0xe0 &&
+         hasExtendedFeatures(bit_AVX512F | bit_AVX512BW);
 }
 #elif LOOKUP_HAVE_NEON
 constexpr ByteScan kNeon = byteScanWith<Neon>();
