@@ -548,7 +548,6 @@ void scanTable(const Scan& scan, WantedSet& set) {
     case Path::kFewKeys:
       return scanForFewKeys(scan, set, found);
     case Path::kManyKeys:
-      scan.bits = BlockBits{};
       return scanForManyKeys(scan, set, found);
   }
 }
@@ -617,9 +616,11 @@ int runQuery(const LookupProfile& profile, const QueryOptions& options, const Qu
     writeAll(err, "varnquery: out of memory\n");
     return kQueryTrouble;
   }
-  // Left as allocated, the block is touched only as it is read, as the lookup's own; the bits are
-  // made ready by the path that reads them.
+  // Left as allocated, the block and the maps of its bits are touched only as they are read or
+  // made, as the lookup's own block is: each fresh page costs a fault. The maps are of no block
+  // yet.
   ::new (table.get()) TableReader;
+  bits->refills = SIZE_MAX;
   table->fd = open(profile.tablePath, O_RDONLY | O_CLOEXEC);
   if (table->fd < 0) {
     sayProblem(err, profile.tablePath, errno);
