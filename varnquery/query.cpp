@@ -19,7 +19,7 @@
 namespace {
 
 constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key that matches nothing
-constexpr size_t kOutputSize = 64 * 1024;
+constexpr size_t kOutputSize = 16 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
 
 // A distinct key of the batch that an entry may have: a quarter of a cache line, so that the
