@@ -21,6 +21,7 @@ namespace {
 constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key that matches nothing
 constexpr size_t kOutputSize = 16 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
+constexpr size_t kKeysMax = size_t{1} << 28;           // distinct keys a set can hold
 
 // A distinct key of the batch that an entry may have: a quarter of a cache line, so that the
 // keys of a large batch touch few pages.
@@ -88,6 +89,9 @@ class WantedSet {
   bool reserve(size_t keys) {
     // A slot in three stays empty at the least, which ends every search soon: each fresh page
     // costs several microseconds here, more than a few probes more in the same cache line.
+    // A slot's bits hold the index of a key and what its place leaves of its hash: past 2^28 keys
+    // too few of the hash would be left, and the memory would be out of reach anyway.
+    if (keys > kKeysMax) return false;
     bits_ = 4;
     while ((size_t{1} << bits_) < keys + keys / 2 + 1) ++bits_;
     // At least sixteen bits a key; the filter stays within the second-level cache, at 128 KiB,
@@ -100,7 +104,7 @@ class WantedSet {
     bytes_ = slotBytes + filterBytes + wantedBytes + (keys + 1) * sizeof *order_;
     memory_ = static_cast<char*>(takeMemory(bytes_, Touch::kAll));
     if (memory_ == nullptr) return false;
-    slots_ = reinterpret_cast<uint64_t*>(memory_);
+    slots_ = reinterpret_cast<uint32_t*>(memory_);
     filter_ = reinterpret_cast<uint64_t*>(memory_ + slotBytes);
     wanted_ = reinterpret_cast<Wanted*>(memory_ + slotBytes + filterBytes);
     order_ = reinterpret_cast<uint32_t*>(memory_ + slotBytes + filterBytes + wantedBytes);
@@ -121,13 +125,13 @@ class WantedSet {
   // The index of the key, whose hashOf is hash, added with argument if it is new.
   uint32_t add(const Key& key, const char* argument, uint32_t hash) {
     char padded[kHashLoad];
-    uint64_t* slot = find(pad(key, padded), key.length, hash);
-    if (*slot != 0) return static_cast<uint32_t>(*slot) - 1;
+    uint32_t* slot = find(pad(key, padded), key.length, hash);
+    if (*slot != 0) return indexIn(*slot) - 1;
     wanted_[count_] = {argument, 0, static_cast<unsigned char>(key.length), 0, false};
     for (size_t i = 0; i < key.length; ++i) spaces_ = spaces_ || key.text[i] == ' ';
     const uint64_t look = glance<false>(padded, static_cast<int>(key.length));  // it has no "="
     filter_[look >> (70 - filterBits_)] |= filterMask(look);
-    *slot = uint64_t{hash} << 32 | ++count_;
+    *slot = tagOf(hash) | static_cast<uint32_t>(++count_);
     return static_cast<uint32_t>(count_ - 1);
   }
 
@@ -170,7 +174,7 @@ class WantedSet {
   // The key still waiting for its entry that equals bytes[0, length) with each "=" read as a
   // space, or null; hash is the text's hashAt, bytes has 48 readable.
   Wanted* waiting(const char* bytes, int length, uint32_t hash) {
-    const auto index = static_cast<uint32_t>(*find(bytes, static_cast<size_t>(length), hash));
+    const uint32_t index = indexIn(*find(bytes, static_cast<size_t>(length), hash));
     if (index == 0 || wanted_[index - 1].found) return nullptr;
     return &wanted_[index - 1];
   }
@@ -206,11 +210,11 @@ class WantedSet {
     return static_cast<uint32_t>(fieldHash(bytes, length) >> 32);
   }
 
-  // Where the key that the first slot of hash names stands, if that slot holds hash; only the
-  // slot is read.
+  // Where the key that the first slot of hash names stands, if that slot bears the hash's tag
+  // (see tagOf); only the slot is read.
   const Wanted* firstWith(uint32_t hash) const {
-    const uint64_t slot = slots_[hash >> (32 - bits_)];
-    return slot >> 32 == hash ? &wanted_[static_cast<uint32_t>(slot) - 1] : nullptr;
+    const uint32_t slot = slots_[hash >> (32 - bits_)];
+    return slot != 0 && tagIn(slot) == tagOf(hash) ? &wanted_[indexIn(slot) - 1] : nullptr;
   }
 
   // A key's word of the filter is its glance's top bits, filterBits_ - 6 of them (a shift of
@@ -235,15 +239,22 @@ class WantedSet {
     return true;
   }
 
-  // A slot holds its key's hash beside it, so that a probe past other keys reads no key.
-  uint64_t* find(const char* bytes, size_t length, uint32_t hash) {
+  // A slot holds the bits of its key's hash below those that chose its first place, above the
+  // index of its Wanted plus one, which is below 2^bits_: so that a probe past other keys seldom
+  // reads a key, in four bytes a slot.
+  uint32_t tagOf(uint32_t hash) const { return hash << bits_; }
+  uint32_t tagIn(uint32_t slot) const { return slot >> bits_ << bits_; }
+  uint32_t indexIn(uint32_t slot) const { return slot & ((uint32_t{1} << bits_) - 1); }
+
+  uint32_t* find(const char* bytes, size_t length, uint32_t hash) {
     const size_t mask = (size_t{1} << bits_) - 1;
     const size_t prefix = prefix_.size();
+    const uint32_t tag = tagOf(hash);
     for (size_t i = hash >> (32 - bits_);; i = (i + 1) & mask) {
-      const uint64_t slot = slots_[i];
+      const uint32_t slot = slots_[i];
       if (slot == 0) return &slots_[i];
-      if (slot >> 32 != hash) continue;
-      const Wanted& w = wanted_[static_cast<uint32_t>(slot) - 1];
+      if (tagIn(slot) != tag) continue;
+      const Wanted& w = wanted_[indexIn(slot) - 1];
       if (w.keyLength == length && sameText(prefix_.data(), bytes, prefix) &&
           sameText(w.argument, bytes + prefix, length - prefix)) {
         return &slots_[i];
@@ -252,7 +263,7 @@ class WantedSet {
   }
 
   std::string_view prefix_;    // in front of every key's argument
-  uint64_t* slots_ = nullptr;  // a key's hash and the index of its Wanted plus one; 0 when empty
+  uint32_t* slots_ = nullptr;  // 0 when empty; see tagOf
   int bits_ = 0;
   uint64_t* filter_ = nullptr;
   int filterBits_ = 0;
