@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
-// How the memory will be used: every byte written before the table is read, or bytes written as
-// answers come.
+// How the memory will be used: every byte written soon (the keys before the table is read, the
+// block of a long table), or bytes written as they come (the answers).
 enum class Touch { kAll, kAsUsed };
 
 // bytes of zeroed memory aligned to 16, or null. Fresh pages cost a fault each on their first
