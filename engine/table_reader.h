@@ -79,19 +79,15 @@ bool visitRecords(TableReader& table, const BlockBits& bits, Visit&& visit) {
   const char* const buffer = table.buffer;
   const size_t begin = table.begin, end = table.end;
   size_t offset = begin;
-  size_t word = offset >> 6;
-  const size_t lastWord = (end - 1) >> 6;  // the maps hold nothing past it
-  // The newlines are taken from their map one bit after another, so that each record's end
-  // waits on no load of the one before.
-  uint64_t ends = bits.newlines[word] & ~uint64_t{0} << (offset & 63);
+  // Each record's end is read from the map at the record's start. Taking the newlines one bit
+  // after another from a word kept in a register spared that load, but the branch to the next
+  // word, which the records' lengths make hard to foresee, cost more. Past end the maps hold
+  // bits of no use, which the test of newline against end turns away.
   for (;;) {
-    while (ends == 0 && word < lastWord && (word + 1) * 64 < offset + 64) {
-      ends = bits.newlines[++word];
-    }
-    if (ends == 0) break;
-    const size_t newline = word * 64 + static_cast<size_t>(__builtin_ctzll(ends));
-    if (newline >= end || newline - offset >= 64) break;
-    ends &= ends - 1;
+    const uint64_t ends = bitsAt(bits.newlines, offset);
+    if (ends == 0) break;  // the record is longer than 64 bytes, or the block has ended
+    const size_t newline = offset + static_cast<size_t>(__builtin_ctzll(ends));
+    if (newline >= end) break;
     const size_t length = newline + 1 - offset;
     const uint64_t separators = bitsAt(bits.separators, offset);
     const PrefixField third = kZeroFree
