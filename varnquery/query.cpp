@@ -22,7 +22,7 @@ namespace {
 constexpr uint32_t kNeverFound = UINT32_MAX;  // in the order of keys: a key that matches nothing
 constexpr size_t kOutputSize = 16 * 1024;
 constexpr size_t kAnswerMax = 2 + 1 + kRecordMax + 2;  // status, tab, record, newline, zero byte
-constexpr size_t kKeysMax = size_t{1} << 28;           // distinct keys a set can hold
+constexpr size_t kKeysMax = size_t{1} << 28;           // keys a set can be made for
 
 // A distinct key of the batch that an entry may have: a quarter of a cache line, so that the
 // keys of a large batch touch few pages.
@@ -88,11 +88,11 @@ class WantedSet {
   explicit WantedSet(std::string_view prefix) : prefix_(prefix) {}
 
   bool reserve(size_t keys) {
-    // A slot in three stays empty at the least, which ends every search soon: each fresh page
-    // costs several microseconds here, more than a few probes more in the same cache line.
     // A slot's bits hold the index of a key and what its place leaves of its hash: past 2^28 keys
     // too few of the hash would be left, and the memory would be out of reach anyway.
     if (keys > kKeysMax) return false;
+    // A slot in three stays empty at the least, which ends every search soon: each fresh page
+    // costs several microseconds here, more than a few probes more in the same cache line.
     bits_ = 4;
     while ((size_t{1} << bits_) < keys + keys / 2 + 1) ++bits_;
     // At least sixteen bits a key; the filter stays within the second-level cache, at 128 KiB,
